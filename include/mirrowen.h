@@ -1,0 +1,85 @@
+/*
+ * Mirrowen: writes the live traffic of one network adapter to disk, one file per frame.
+ *
+ * This header is the whole contract between a host program and the library. The library exports
+ * a single function, Mirrowen, with C linkage and the platform's default C calling convention. A
+ * host loads the library (Mirrowen.so with dlopen on Linux, Mirrowen.dll with LoadLibrary on
+ * Windows) and binds the function by name ("Mirrowen"); MirrowenFunction below is its type.
+ *
+ * The call blocks for the whole capture and runs on the calling thread. Every captured frame of
+ * more than 60 bytes is written, raw and unchanged, to its own file in the output folder:
+ * 1.hda, 2.hda, ... ("<folder>/<n>.hda" on Linux, "<folder>\<n>.hda" on Windows).
+ *
+ * Host protocol:
+ *   - The host owns the two 32-bit integers behind stopFlag and fileCount and keeps them alive
+ *     and 4-byte aligned for the whole call. It also owns the adapter name and the folder path
+ *     buffer, which must not change while the call runs (the call may shorten the folder path by
+ *     cutting one trailing separator off it, in place).
+ *   - Once the arguments and the folder have been accepted, the call stores 0 into *stopFlag and
+ *     then 0 into *fileCount. A stop requested before that moment is overwritten.
+ *   - To stop the capture, another thread stores a nonzero value into *stopFlag (a single atomic
+ *     32-bit store). The call notices it within about 200 ms and returns ResultFinished.
+ *   - *fileCount may be read at any time, also while the call runs: it is the number of the last
+ *     packet file that has been completely written and closed, never one still being written.
+ *   - Calls on different threads are independent; two calls given the same folder overwrite each
+ *     other's files.
+ */
+#ifndef MIRROWEN_H
+#define MIRROWEN_H
+
+#include <stdint.h>
+
+#if defined(_WIN32)
+#define MIRROWEN_CALL __cdecl
+#else
+#define MIRROWEN_CALL
+#endif
+
+#if defined(MIRROWEN_BUILDING_LIBRARY) && defined(_WIN32)
+#define MIRROWEN_EXPORT __declspec(dllexport)
+#elif defined(MIRROWEN_BUILDING_LIBRARY)
+#define MIRROWEN_EXPORT __attribute__((visibility("default")))
+#else
+#define MIRROWEN_EXPORT
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* The result of a call. ResultFinished is the only success. */
+enum MirrowenResult {
+    ResultFinished = 1,      /* stopped by the flag, or the capture source ran out of packets */
+    ResultRefused = 2,       /* a bad argument, or a folder that neither exists nor can be
+                                created; *stopFlag and *fileCount are left untouched */
+    ResultAdapterFailed = 3, /* the adapter could not be opened; the capture library's error
+                                text has been shown to the user */
+    ResultNotEthernet = 4,   /* the adapter opened but does not carry Ethernet */
+    ResultFileFailed = 5,    /* a packet file could not be created, written or closed;
+                              *fileCount holds the files completed before it */
+    ResultCaptureError = 6   /* the capture library failed while reading; *fileCount holds the
+                                files written */
+};
+
+/*
+ * adapterName: the capture source, "rpcap://" followed by the device name (the first 8 bytes
+ *              are dropped whatever they are). At least 2 bytes.
+ * reserved:    never read.
+ * folderPath:  the output folder, at least 2 bytes; created if missing (its parent is not).
+ * stopFlag:    set to 0 by the call; the host stores nonzero to stop.
+ * fileCount:   set to 0 by the call, then the number of packet files completely written.
+ * Returns one of MirrowenResult.
+ */
+MIRROWEN_EXPORT int32_t MIRROWEN_CALL Mirrowen(const char* adapterName, void* reserved,
+                                               char* folderPath, int32_t* stopFlag,
+                                               int32_t* fileCount);
+
+typedef int32_t(MIRROWEN_CALL* MirrowenFunction)(const char* adapterName, void* reserved,
+                                                 char* folderPath, int32_t* stopFlag,
+                                                 int32_t* fileCount);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* MIRROWEN_H */

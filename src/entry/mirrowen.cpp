@@ -1,0 +1,32 @@
+#include "mirrowen.h"
+
+#include "capture/live_capture.h"
+#include "entry/host_integer.h"
+#include "folder/output_folder.h"
+
+namespace {
+
+// At least two bytes before the NUL; never reads past the NUL of a shorter string.
+bool HasAtLeastTwoBytes(const char* text) { return text[0] != '\0' && text[1] != '\0'; }
+
+bool ArgumentsAreValid(const char* adapterName, const char* folderPath, const int32_t* stopFlag,
+                       const int32_t* fileCount) {
+    return adapterName != nullptr && HasAtLeastTwoBytes(adapterName) && folderPath != nullptr &&
+           HasAtLeastTwoBytes(folderPath) && stopFlag != nullptr && fileCount != nullptr;
+}
+
+}  // namespace
+
+extern "C" int32_t MIRROWEN_CALL Mirrowen(const char* adapterName, void* /*reserved*/,
+                                          char* folderPath, int32_t* stopFlag, int32_t* fileCount) {
+    using namespace mirrowen;
+    if (!ArgumentsAreValid(adapterName, folderPath, stopFlag, fileCount)) return ResultRefused;
+    if (!folder::PrepareOutputFolder(folderPath)) return ResultRefused;
+
+    // The only reset: a stop stored before this moment does not end the capture.
+    const HostInteger stop(stopFlag);
+    const HostInteger count(fileCount);
+    stop.Store(0);
+    count.Store(0);
+    return capture::RunLiveCapture(adapterName, folderPath, stop, count);
+}

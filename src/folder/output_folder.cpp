@@ -1,0 +1,26 @@
+#include "folder/output_folder.h"
+
+#include <cstring>
+
+#include "platform/platform.h"
+
+namespace mirrowen::folder {
+
+void TrimTrailingSeparator(char* path) {
+    const std::size_t length = std::strlen(path);
+    if (length != 0 && path[length - 1] == platform::kSeparator) path[length - 1] = '\0';
+}
+
+bool FolderExists(const char* path) {
+    const platform::EntrySearch search = platform::SearchEntry(path);
+    if (!search.found) return false;
+    return search.moreThanOne || search.firstIsDirectory;
+}
+
+bool PrepareOutputFolder(char* folderPath) {
+    TrimTrailingSeparator(folderPath);
+    if (std::strlen(folderPath) >= platform::kPathLimit) return false;
+    return FolderExists(folderPath) || platform::MakeFolder(folderPath);
+}
+
+}  // namespace mirrowen::folder

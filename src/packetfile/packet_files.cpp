@@ -1,0 +1,67 @@
+#include "packetfile/packet_files.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+#include <limits>
+#include <utility>
+
+namespace mirrowen::packetfile {
+
+namespace {
+
+constexpr char kExtension[] = ".hda";
+
+// Owns an open packet file; closes it on any path that did not close it explicitly.
+class OpenFile {
+  public:
+    explicit OpenFile(platform::FileHandle file) : file_(file) {}
+    OpenFile(const OpenFile&) = delete;
+    OpenFile& operator=(const OpenFile&) = delete;
+    ~OpenFile() {
+        if (file_ != platform::kNoFile) platform::ClosePacketFile(file_);
+    }
+
+    platform::FileHandle get() const { return file_; }
+    bool Close() { return platform::ClosePacketFile(std::exchange(file_, platform::kNoFile)); }
+
+  private:
+    platform::FileHandle file_;
+};
+
+}  // namespace
+
+bool FormatPacketFileName(const char* folder, std::int32_t number, char* name, std::size_t size) {
+    const std::size_t folderLength = std::strlen(folder);
+    char digits[std::numeric_limits<std::int32_t>::digits10 + 2];
+    const auto [digitsEnd, error] = std::to_chars(digits, digits + sizeof digits, number);
+    const std::size_t digitsLength = static_cast<std::size_t>(digitsEnd - digits);
+    const std::size_t nameLength = folderLength + 1 + digitsLength + (sizeof kExtension - 1);
+    if (error != std::errc{} || nameLength >= size) return false;
+
+    char* cursor = name;
+    cursor = std::copy_n(folder, folderLength, cursor);
+    *cursor++ = platform::kSeparator;
+    cursor = std::copy_n(digits, digitsLength, cursor);
+    std::memcpy(cursor, kExtension, sizeof kExtension);
+    return true;
+}
+
+bool PacketFileWriter::Store(const unsigned char* bytes, std::uint32_t length) {
+    if (fileNumber_ == std::numeric_limits<std::int32_t>::max()) return false;
+    ++fileNumber_;
+    if (!FormatPacketFileName(folderPath_, fileNumber_, fileName_, sizeof fileName_)) return false;
+
+    OpenFile file(platform::CreatePacketFile(fileName_));
+    if (file.get() == platform::kNoFile) return false;
+    const bool written = platform::WritePacketFile(file.get(), bytes, length);
+    if (!file.Close() || !written) {
+        // A partial file would read as a shorter frame; better no file than a wrong one.
+        platform::RemovePacketFile(fileName_);
+        return false;
+    }
+    fileCount_.Store(fileNumber_);
+    return true;
+}
+
+}  // namespace mirrowen::packetfile

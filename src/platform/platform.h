@@ -1,0 +1,78 @@
+// The operations the capture steps need from the operating system and from the capture library.
+// Each platform folder (posix/, win32/) implements all of them; the steps include only this header.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+struct pcap;  // libpcap's capture handle, pcap_t
+
+namespace mirrowen::platform {
+
+#if defined(_WIN32)
+inline constexpr char kSeparator = '\\';
+inline constexpr std::size_t kPathLimit = 260;  // MAX_PATH, with the NUL
+#else
+inline constexpr char kSeparator = '/';
+inline constexpr std::size_t kPathLimit = 4096;  // PATH_MAX, with the NUL
+#endif
+
+// --- File system ---------------------------------------------------------------------------
+
+// What a directory search by name found: nothing, one entry (with its directory attribute), or
+// more than one (possible only where the search matches wildcards).
+struct EntrySearch {
+    bool found = false;
+    bool moreThanOne = false;
+    bool firstIsDirectory = false;
+};
+
+EntrySearch SearchEntry(const char* path);
+
+// Creates one directory with default permissions; missing parents are not created.
+bool MakeFolder(const char* path);
+
+// A file descriptor or a HANDLE; kNoFile is what both report for "no file".
+using FileHandle = std::intptr_t;
+inline constexpr FileHandle kNoFile = -1;
+
+// Creates or truncates a file for writing only, never following a link at its name.
+FileHandle CreatePacketFile(const char* path);
+// Writes all of the bytes or reports failure.
+bool WritePacketFile(FileHandle file, const void* bytes, std::size_t size);
+bool ClosePacketFile(FileHandle file);
+bool RemovePacketFile(const char* path);
+
+// --- User notification and module identity -------------------------------------------------
+
+// Tells the user about a failed adapter open, captioned with the application name. Returns once
+// the user has seen it (or at once where nobody is asked to acknowledge it).
+void ShowWarning(const char* caption, const char* text);
+
+// The path of the library file as it was loaded, NUL-terminated; empty if it cannot be found.
+void ModulePath(char* buffer, std::size_t size);
+
+// --- Capture library -----------------------------------------------------------------------
+
+using CaptureHandle = pcap*;
+inline constexpr std::size_t kCaptureErrorSize = 256;  // PCAP_ERRBUF_SIZE
+
+struct Frame {
+    std::uint32_t capturedLength = 0;
+    const unsigned char* bytes = nullptr;
+};
+
+// pcap_open_live; on failure returns nullptr with the reason in errorText.
+CaptureHandle OpenCapture(const char* device, int snapshotLength, bool promiscuous,
+                          int readTimeoutMs, char (&errorText)[kCaptureErrorSize]);
+// pcap_datalink.
+int LinkType(CaptureHandle capture);
+// Whatever the platform needs so that every ReadFrame returns within about readTimeoutMs, with or
+// without traffic.
+void PrepareReads(CaptureHandle capture);
+// pcap_next_ex: 1 with a frame, 0 when the read timeout passed without one, negative at the end.
+int ReadFrame(CaptureHandle capture, int readTimeoutMs, Frame& frame);
+// pcap_close.
+void CloseCapture(CaptureHandle capture);
+
+}  // namespace mirrowen::platform
