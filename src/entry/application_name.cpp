@@ -14,7 +14,7 @@ char applicationName[platform::kPathLimit];
 // Runs while the library is being loaded, before any call can ask for the name; afterwards the
 // name is only read.
 struct NameAtLoad {
-    NameAtLoad() {
+    NameAtLoad() noexcept {
         char path[platform::kPathLimit];
         platform::ModulePath(path, sizeof path);
         DeriveApplicationName(path, applicationName, sizeof applicationName);

@@ -20,7 +20,7 @@ bool MakeFolder(const char* path) { return mkdir(path, 0777) == 0; }
 FileHandle CreatePacketFile(const char* path) {
     // O_NOFOLLOW: the capture usually runs as root, and a link planted at a packet file's name
     // would otherwise truncate whatever file it points to.
-    int descriptor;
+    int descriptor = -1;
     do {
         descriptor = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666);
     } while (descriptor < 0 && errno == EINTR);
