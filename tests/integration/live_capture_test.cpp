@@ -1,7 +1,6 @@
 // The real module over the real capture library, as a host loads and calls it. Needs root: the
 // tests open adapters and build network namespaces of their own.
 #include <fcntl.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -163,73 +162,6 @@ TEST_F(LiveCapture, FileCountNeverNamesAFileStillBeingWritten) {
     for (std::uint32_t sequence = 0; sequence < kFrames; ++sequence) {
         ASSERT_EQ(stored[sequence], MakeTestFrame(kFrameSize, sequence)) << sequence;
     }
-}
-
-TEST_F(LiveCapture, AdapterDeletedDuringTheCaptureIsAReadErrorAndKeepsTheFiles) {
-    const VethNamespace network;
-    const FrameSender sender(VethNamespace::kSendEnd);
-    CaptureRun run(module_.function(), VethNamespace::CaptureAdapter(), folder_.path());
-    ASSERT_TRUE(run.WaitUntilCapturing(sender));
-    const std::int32_t probes = run.FileCount();
-    for (std::uint32_t sequence = 0; sequence < 3; ++sequence) {
-        sender.Send(MakeTestFrame(200, sequence));
-    }
-    ASSERT_TRUE(run.WaitForFileCount(probes + 3));
-
-    network.DeleteCaptureEnd();
-    EXPECT_EQ(run.WaitForResult(kCallLimit), ResultCaptureError);
-    EXPECT_EQ(StoredTestFrames(folder_.path()).size(), 3U);
-    const fs::path newest = folder_.path() / (std::to_string(run.FileCount()) + ".hda");
-    EXPECT_TRUE(fs::exists(newest));
-    EXPECT_FALSE(fs::exists(folder_.path() / (std::to_string(run.FileCount() + 1) + ".hda")));
-}
-
-// A tmpfs of the test's own, unmounted again whatever happens.
-class SmallFileSystem {
-  public:
-    explicit SmallFileSystem(const fs::path& where) : where_(where) {
-        fs::create_directory(where_);
-        if (mount("mirrowen-test", where_.c_str(), "tmpfs", 0, "size=64k") != 0) {
-            throw std::runtime_error("cannot mount a tmpfs");
-        }
-    }
-    ~SmallFileSystem() { umount2(where_.c_str(), MNT_DETACH); }
-    SmallFileSystem(const SmallFileSystem&) = delete;
-    SmallFileSystem& operator=(const SmallFileSystem&) = delete;
-
-  private:
-    fs::path where_;
-};
-
-TEST_F(LiveCapture, FullFileSystemEndsWithFileFailedAndNoPartialFile) {
-    const fs::path mountPoint = folder_.path() / "small";
-    const SmallFileSystem small(mountPoint);
-    const VethNamespace network;
-    const FrameSender sender(VethNamespace::kSendEnd);
-    CaptureRun run(module_.function(), VethNamespace::CaptureAdapter(), mountPoint);
-    ASSERT_TRUE(run.WaitUntilCapturing(sender));
-
-    // 64 KiB hold at most 16 pages; frames keep coming until a write finds no room.
-    constexpr std::size_t kFrameSize = 1514;
-    std::optional<std::int32_t> result;
-    for (std::uint32_t sequence = 0; sequence < 40 && !result; ++sequence) {
-        sender.Send(MakeTestFrame(kFrameSize, sequence));
-        result = run.WaitForResult(50ms);
-    }
-    if (!result) result = run.WaitForResult(kCallLimit);
-    ASSERT_EQ(result, ResultFileFailed);
-
-    const std::int32_t count = run.FileCount();
-    ASSERT_GT(count, 0);
-    const auto stored = StoredTestFrames(mountPoint);
-    for (std::size_t i = 0; i < stored.size(); ++i) {
-        EXPECT_EQ(stored[i], MakeTestFrame(kFrameSize, static_cast<std::uint32_t>(i))) << i;
-    }
-    std::size_t packetFiles = 0;
-    for (const auto& entry : fs::directory_iterator(mountPoint)) {
-        if (entry.path().extension() == ".hda") ++packetFiles;
-    }
-    EXPECT_EQ(packetFiles, static_cast<std::size_t>(count)) << "a failed file was left behind";
 }
 
 }  // namespace

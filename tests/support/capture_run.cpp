@@ -1,6 +1,8 @@
 #include "capture_run.h"
 
 #include <dlfcn.h>
+#include <pthread.h>
+#include <signal.h>
 
 #include <fstream>
 #include <iterator>
@@ -48,6 +50,8 @@ CaptureRun::~CaptureRun() {
     Stop();
     thread_.join();
 }
+
+void CaptureRun::Signal(int signalNumber) { pthread_kill(thread_.native_handle(), signalNumber); }
 
 std::optional<std::int32_t> CaptureRun::WaitForResult(std::chrono::milliseconds limit) {
     const auto deadline = std::chrono::steady_clock::now() + limit;

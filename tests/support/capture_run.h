@@ -54,6 +54,10 @@ class CaptureRun {
     CaptureRun& operator=(const CaptureRun&) = delete;
 
     void Stop() { std::atomic_ref<std::int32_t>(stopFlag_).store(1); }
+    // The host's stop flag itself, for a stop stored from outside a thread (a signal handler).
+    std::int32_t* StopFlag() { return &stopFlag_; }
+    // Sends a signal to the thread that makes the call.
+    void Signal(int signalNumber);
     std::int32_t FileCount() { return std::atomic_ref<std::int32_t>(fileCount_).load(); }
     // The result, once the call has returned within `limit`.
     std::optional<std::int32_t> WaitForResult(std::chrono::milliseconds limit);

@@ -53,6 +53,15 @@ bool IsProbeFrame(const std::vector<unsigned char>& frame) {
     return frame.size() == kProbeSize && frame[kMarkerOffset] == kProbeMarker;
 }
 
+bool IsIntactFrame(const std::vector<unsigned char>& frame) {
+    if (frame.size() < kHeaderSize) return false;
+    const unsigned char marker = frame[kMarkerOffset];
+    if (marker != kTestMarker && marker != kProbeMarker) return false;
+    std::uint32_t networkSequence = 0;
+    std::memcpy(&networkSequence, frame.data() + 18, 4);
+    return frame == MakeFrame(frame.size(), ntohl(networkSequence), marker);
+}
+
 FrameSender::FrameSender(const std::string& interfaceName) {
     const unsigned index = if_nametoindex(interfaceName.c_str());
     if (index == 0) throw std::runtime_error("no interface " + interfaceName);

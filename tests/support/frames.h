@@ -15,6 +15,8 @@ inline constexpr std::uint16_t kTestEtherType = 0x88B5;  // local experimental
 std::vector<unsigned char> MakeTestFrame(std::size_t size, std::uint32_t sequence);
 std::vector<unsigned char> MakeProbeFrame(std::uint32_t sequence);
 bool IsProbeFrame(const std::vector<unsigned char>& frame);
+// Whether `frame` is a test or probe frame of its length, every byte as it was sent.
+bool IsIntactFrame(const std::vector<unsigned char>& frame);
 
 // Sends raw frames out of one interface of the calling thread's network namespace.
 class FrameSender {

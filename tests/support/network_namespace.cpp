@@ -74,4 +74,8 @@ void VethNamespace::BringCaptureEndDown() const {
     RunCommand("ip -n " + name_ + " link set " + kCaptureEnd + " down");
 }
 
+void VethNamespace::BringCaptureEndUp() const {
+    RunCommand("ip -n " + name_ + " link set " + kCaptureEnd + " up");
+}
+
 }  // namespace mirrowen::testing

@@ -24,6 +24,7 @@ class VethNamespace {
 
     void DeleteCaptureEnd() const;
     void BringCaptureEndDown() const;
+    void BringCaptureEndUp() const;
 
   private:
     void Remove();

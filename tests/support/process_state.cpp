@@ -1,0 +1,110 @@
+#include "process_state.h"
+
+#include <fcntl.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <stdexcept>
+#include <system_error>
+
+namespace mirrowen::testing {
+
+namespace {
+
+// Room above the descriptors already open, so the fill takes only a few dozen.
+constexpr rlim_t kDescriptorHeadroom = 32;
+
+rlim_t LowDescriptorLimit() {
+    int highest = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        highest = std::max(highest, std::stoi(entry.path().filename().string()));
+    }
+    return static_cast<rlim_t>(highest) + 1 + kDescriptorHeadroom;
+}
+
+}  // namespace
+
+ScopedResourceLimit::ScopedResourceLimit(int resource, rlim_t softLimit) : resource_(resource) {
+    if (getrlimit(resource_, &saved_) != 0) throw std::runtime_error("getrlimit failed");
+    rlimit lowered = saved_;
+    lowered.rlim_cur = std::min(softLimit, saved_.rlim_max);
+    if (setrlimit(resource_, &lowered) != 0) throw std::runtime_error("setrlimit failed");
+}
+
+ScopedResourceLimit::~ScopedResourceLimit() { setrlimit(resource_, &saved_); }
+
+ScopedSignalHandler::ScopedSignalHandler(int signalNumber, void (*handler)(int))
+    : signalNumber_(signalNumber) {
+    struct sigaction action {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;
+    if (sigaction(signalNumber_, &action, &saved_) != 0) {
+        throw std::runtime_error("sigaction failed");
+    }
+}
+
+ScopedSignalHandler::~ScopedSignalHandler() { sigaction(signalNumber_, &saved_, nullptr); }
+
+DescriptorExhaustion::DescriptorExhaustion()
+    : limit_(LowDescriptorLimit()), lowered_(RLIMIT_NOFILE, limit_) {}
+
+DescriptorExhaustion::~DescriptorExhaustion() { Release(); }
+
+void DescriptorExhaustion::TakeAll() {
+    for (rlim_t attempt = 0; attempt < limit_; ++attempt) {
+        const int descriptor = open("/dev/null", O_RDONLY | O_CLOEXEC);
+        if (descriptor < 0) return;
+        taken_.push_back(descriptor);
+    }
+    throw std::runtime_error("the descriptor limit was never reached");
+}
+
+void DescriptorExhaustion::Release() {
+    for (const int descriptor : taken_) close(descriptor);
+    taken_.clear();
+}
+
+ScopedWorkingDirectory::ScopedWorkingDirectory(const std::filesystem::path& folder)
+    : saved_(std::filesystem::current_path()) {
+    std::filesystem::current_path(folder);
+}
+
+ScopedWorkingDirectory::~ScopedWorkingDirectory() {
+    std::error_code ignored;
+    std::filesystem::current_path(saved_, ignored);
+}
+
+TemporaryFileSystem::TemporaryFileSystem(const std::filesystem::path& where, std::size_t sizeBytes)
+    : where_(where) {
+    std::filesystem::create_directories(where_);
+    const std::string options = "size=" + std::to_string(sizeBytes);
+    if (mount("mirrowen-test", where_.c_str(), "tmpfs", 0, options.c_str()) != 0) {
+        throw std::system_error(errno, std::generic_category(), "cannot mount a tmpfs");
+    }
+}
+
+TemporaryFileSystem::~TemporaryFileSystem() { umount2(where_.c_str(), MNT_DETACH); }
+
+void TemporaryFileSystem::MakeReadOnly() const {
+    if (mount(nullptr, where_.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) != 0) {
+        throw std::system_error(errno, std::generic_category(), "cannot remount read-only");
+    }
+}
+
+std::vector<int> PacketFileNumbers(const std::filesystem::path& folder) {
+    std::vector<int> numbers;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+        const std::string name = entry.path().filename().string();
+        if (!is_regular_file(entry.symlink_status()) || !name.ends_with(".hda")) continue;
+        const std::string digits = name.substr(0, name.size() - 4);
+        if (digits.empty() || !std::all_of(digits.begin(), digits.end(), ::isdigit)) continue;
+        numbers.push_back(std::stoi(digits));
+    }
+    std::sort(numbers.begin(), numbers.end());
+    return numbers;
+}
+
+}  // namespace mirrowen::testing

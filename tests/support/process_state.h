@@ -1,0 +1,92 @@
+#pragma once
+
+#include <sys/resource.h>
+
+#include <csignal>
+#include <cstddef>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace mirrowen::testing {
+
+// Process-wide state that a test changes is put back by these destructors, also when the test
+// fails half way, so that no later test runs under a limit it did not ask for.
+
+// Lowers the soft limit of one resource for as long as it lives.
+class ScopedResourceLimit {
+  public:
+    ScopedResourceLimit(int resource, rlim_t softLimit);
+    ~ScopedResourceLimit();
+    ScopedResourceLimit(const ScopedResourceLimit&) = delete;
+    ScopedResourceLimit& operator=(const ScopedResourceLimit&) = delete;
+
+  private:
+    int resource_;
+    rlimit saved_{};
+};
+
+// Gives one signal another handler (or SIG_IGN) for as long as it lives; no SA_RESTART, so a
+// signal interrupts the system call it arrives in.
+class ScopedSignalHandler {
+  public:
+    ScopedSignalHandler(int signalNumber, void (*handler)(int));
+    ~ScopedSignalHandler();
+    ScopedSignalHandler(const ScopedSignalHandler&) = delete;
+    ScopedSignalHandler& operator=(const ScopedSignalHandler&) = delete;
+
+  private:
+    int signalNumber_;
+    struct sigaction saved_ {};
+};
+
+// Takes every free descriptor below the descriptor limit (lowered to a small number first, so that
+// the fill is quick) and gives them all back when it is released or destroyed.
+class DescriptorExhaustion {
+  public:
+    DescriptorExhaustion();
+    ~DescriptorExhaustion();
+    DescriptorExhaustion(const DescriptorExhaustion&) = delete;
+    DescriptorExhaustion& operator=(const DescriptorExhaustion&) = delete;
+
+    // Takes whatever descriptors are free now.
+    void TakeAll();
+    void Release();
+
+  private:
+    rlim_t limit_;
+    ScopedResourceLimit lowered_;
+    std::vector<int> taken_;
+};
+
+// Makes a folder the process's working directory for as long as it lives.
+class ScopedWorkingDirectory {
+  public:
+    explicit ScopedWorkingDirectory(const std::filesystem::path& folder);
+    ~ScopedWorkingDirectory();
+    ScopedWorkingDirectory(const ScopedWorkingDirectory&) = delete;
+    ScopedWorkingDirectory& operator=(const ScopedWorkingDirectory&) = delete;
+
+  private:
+    std::filesystem::path saved_;
+};
+
+// A tmpfs of the test's own at `where` (created if missing), unmounted again whatever happens.
+class TemporaryFileSystem {
+  public:
+    TemporaryFileSystem(const std::filesystem::path& where, std::size_t sizeBytes);
+    ~TemporaryFileSystem();
+    TemporaryFileSystem(const TemporaryFileSystem&) = delete;
+    TemporaryFileSystem& operator=(const TemporaryFileSystem&) = delete;
+
+    // Remounts it read-only; root's writes fail then, whatever the permission bits say.
+    void MakeReadOnly() const;
+
+  private:
+    std::filesystem::path where_;
+};
+
+// The numbers n of the regular files named "<n>.hda" in `folder`, in ascending order.
+std::vector<int> PacketFileNumbers(const std::filesystem::path& folder);
+
+}  // namespace mirrowen::testing
