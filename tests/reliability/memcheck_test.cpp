@@ -1,0 +1,103 @@
+// The runs that CI repeats under valgrind's memcheck, which must report no error and no block
+// definitely lost: a capture of 10,000 frames, and one call ending with each result code. The
+// module is loaded as a host loads it, over the real capture library. Needs root.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <optional>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "capture_run.h"
+#include "frames.h"
+#include "network_namespace.h"
+#include "process_state.h"
+
+namespace mirrowen::testing {
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+// Under valgrind everything runs some tens of times slower.
+constexpr auto kCallLimit = 60s;
+
+class Memcheck : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (geteuid() != 0) GTEST_SKIP() << "capturing needs root";
+    }
+
+    // A call that the module ends by itself, with the host's integers starting at 7 and 9.
+    std::int32_t Call(const char* adapter, std::string folder) const {
+        std::int32_t stopFlag = 7;
+        std::int32_t fileCount = 9;
+        return module_.function()(adapter, nullptr, folder.data(), &stopFlag, &fileCount);
+    }
+
+    const LoadedModule module_{MIRROWEN_MODULE_PATH};
+    const TemporaryFolder scratch_;
+};
+
+TEST_F(Memcheck, CaptureOfTenThousandFrames) {
+    constexpr std::uint32_t kFrames = 10000;
+    constexpr std::uint32_t kBatch = 50;  // sent at once; the capture keeps up between batches
+    const VethNamespace network;
+    const FrameSender sender(VethNamespace::kSendEnd);
+    CaptureRun run(module_.function(), VethNamespace::CaptureAdapter(), scratch_.path());
+    ASSERT_TRUE(run.WaitUntilCapturing(sender));
+    std::this_thread::sleep_for(500ms);  // probes still on their way
+    const std::int32_t probes = run.FileCount();
+    for (std::uint32_t sequence = 0; sequence < kFrames; sequence += kBatch) {
+        for (std::uint32_t offset = 0; offset < kBatch; ++offset) {
+            sender.Send(MakeTestFrame(61 + (sequence + offset) % 1400, sequence + offset));
+        }
+        ASSERT_TRUE(run.WaitForFileCount(probes + static_cast<std::int32_t>(sequence + kBatch)))
+            << "frames lost at " << sequence;
+    }
+    run.Stop();
+    EXPECT_EQ(run.WaitForResult(kCallLimit), ResultFinished);
+    EXPECT_EQ(run.FileCount(), probes + static_cast<std::int32_t>(kFrames));
+}
+
+TEST_F(Memcheck, EveryResultCode) {
+    EXPECT_EQ(Call("r", scratch_.path()), ResultRefused);
+    EXPECT_EQ(Call("rpcap://mwcap0", (scratch_.path() / "missing" / "child").string()),
+              ResultRefused);
+    {
+        // The one message line goes to /dev/null.
+        const int savedError = dup(STDERR_FILENO);
+        const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+        dup2(null, STDERR_FILENO);
+        close(null);
+        EXPECT_EQ(Call("rpcap://mirrowen-none0", scratch_.path()), ResultAdapterFailed);
+        dup2(savedError, STDERR_FILENO);
+        close(savedError);
+    }
+    EXPECT_EQ(Call("rpcap://any", scratch_.path()), ResultNotEthernet);
+
+    const VethNamespace network;
+    const FrameSender sender(VethNamespace::kSendEnd);
+    {
+        const fs::path blocked = scratch_.path() / "blocked";
+        fs::create_directories(blocked / "1.hda");
+        CaptureRun run(module_.function(), VethNamespace::CaptureAdapter(), blocked);
+        std::optional<std::int32_t> result;
+        for (std::uint32_t sequence = 0; sequence < 100 && !result; ++sequence) {
+            sender.Send(MakeTestFrame(100, sequence));
+            result = run.WaitForResult(100ms);
+        }
+        EXPECT_EQ(result, ResultFileFailed);
+    }
+    {
+        CaptureRun run(module_.function(), VethNamespace::CaptureAdapter(), scratch_.path());
+        ASSERT_TRUE(run.WaitUntilCapturing(sender));
+        network.DeleteCaptureEnd();
+        EXPECT_EQ(run.WaitForResult(kCallLimit), ResultCaptureError);
+    }
+}
+
+}  // namespace
+}  // namespace mirrowen::testing
