@@ -1,5 +1,6 @@
 // The mirrowen tool, run as a user runs it: as a separate process, judged by its exit status, its
-// output and the files it leaves.
+// output and the files it leaves. Traffic goes to 127.0.0.1 or over a veth pair in a network
+// namespace of the test's own.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -16,8 +17,11 @@
 #include <thread>
 #include <vector>
 
+#include "capture_run.h"
 #include "child_process.h"
+#include "frames.h"
 #include "loopback_traffic.h"
+#include "network_namespace.h"
 
 namespace mirrowen::tooltest {
 namespace {
@@ -133,28 +137,49 @@ TEST_F(ToolTest, ListShowsTheLoopbackAdapter) {
         << list.output;
 }
 
+// On a veth pair of the test's own nothing but the test's frames arrive, so --count must stop
+// the capture at exactly that many files. The tool, started from this thread, runs inside the
+// namespace.
 TEST_F(ToolTest, CaptureStopsByItselfAtTheRequestedCountAndExportsWhatItWrote) {
+    constexpr int kCount = 20;
+    const testing::VethNamespace network;
+    const testing::FrameSender sender(testing::VethNamespace::kSendEnd);
     const fs::path folder = scratch_ / "captures";
-    Finished capture;
-    {
-        // Other local traffic may add frames, so the count is reached at least as early.
-        const LoopbackTraffic traffic(50ms, 600);
-        capture = Tool({"capture", "-i", "rpcap://lo", "-o", folder.string(), "--count", "5"});
+    ChildProcess capture(MIRROWEN_TOOL, {"capture", "-i", testing::VethNamespace::CaptureAdapter(),
+                                         "-o", folder.string(), "--count", std::to_string(kCount)});
+
+    // Probe frames until the first is stored: from then on every frame sent is captured.
+    for (std::uint32_t probe = 0;
+         probe < 400 && capture.Running() && !fs::exists(PacketFile(folder, 1)); ++probe) {
+        sender.Send(testing::MakeProbeFrame(probe));
+        std::this_thread::sleep_for(50ms);
     }
-    ASSERT_TRUE(capture.exited) << "the capture did not stop by itself";
-    ASSERT_EQ(capture.status, 0) << capture.errors;
-    EXPECT_NE(capture.output.find("stopped at the requested file count"), std::string::npos)
-        << capture.output;
-    const int count = SummaryCount(capture.output);
-    ASSERT_GE(count, 5) << capture.output;
-    ExpectPacketFiles(folder, count);
+    ASSERT_TRUE(fs::exists(PacketFile(folder, 1))) << "the capture never stored a frame";
+    // Probes still on their way are handed over within the 200 ms read timeout.
+    std::this_thread::sleep_for(1s);
+    int probes = 0;
+    while (fs::exists(PacketFile(folder, probes + 1))) ++probes;
+    ASSERT_LT(probes, kCount);
+
+    std::vector<Bytes> sent;
+    for (int index = 0; index < kCount - probes; ++index) {
+        sent.push_back(testing::MakeTestFrame(100 + index, static_cast<std::uint32_t>(index)));
+        sender.Send(sent.back());
+    }
+    ASSERT_TRUE(capture.WaitForExit(30s)) << "the capture did not stop by itself";
+    ASSERT_EQ(capture.Status(), 0) << capture.Errors();
+    EXPECT_NE(capture.Output().find("stopped at the requested file count"), std::string::npos)
+        << capture.Output();
+    EXPECT_EQ(SummaryCount(capture.Output()), kCount) << capture.Output();
+    ExpectPacketFiles(folder, kCount);
+    EXPECT_EQ(testing::StoredTestFrames(folder), sent);
 
     const fs::path pcap = scratch_ / "capture.pcap";
     const Finished exported = Tool({"export", folder.string(), pcap.string()});
     ASSERT_EQ(exported.status, 0) << exported.errors;
     const std::vector<std::string> frames = TsharkFrames(pcap);
-    ASSERT_EQ(frames.size(), static_cast<std::size_t>(count));
-    for (int number = 1; number <= count; ++number) {
+    ASSERT_EQ(frames.size(), static_cast<std::size_t>(kCount));
+    for (int number = 1; number <= kCount; ++number) {
         EXPECT_EQ(frames[number - 1], Hex(ReadBytes(PacketFile(folder, number)))) << number;
     }
 }
