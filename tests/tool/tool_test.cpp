@@ -1,6 +1,6 @@
 // The mirrowen tool, run as a user runs it: as a separate process, judged by its exit status, its
-// output and the files it leaves. Traffic goes to 127.0.0.1 or over a veth pair in a network
-// namespace of the test's own.
+// output and the files it leaves. Traffic goes over a veth pair in a network namespace of the
+// test's own, or, sent by the demo itself, to 127.0.0.1.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -20,7 +20,6 @@
 #include "capture_run.h"
 #include "child_process.h"
 #include "frames.h"
-#include "loopback_traffic.h"
 #include "network_namespace.h"
 
 namespace mirrowen::tooltest {
@@ -117,6 +116,23 @@ void ExpectPacketFiles(const fs::path& folder, int count) {
     EXPECT_FALSE(fs::exists(PacketFile(folder, count + 1)));
 }
 
+// Sends probe frames until the capture has stored the first: from then on every frame sent is
+// captured. Probes still on their way are handed over within the 200 ms read timeout, so after a
+// pause the count of stored probes is final; returns it.
+int WaitUntilCapturing(ChildProcess& capture, const testing::FrameSender& sender,
+                       const fs::path& folder) {
+    for (std::uint32_t probe = 0;
+         probe < 400 && capture.Running() && !fs::exists(PacketFile(folder, 1)); ++probe) {
+        sender.Send(testing::MakeProbeFrame(probe));
+        std::this_thread::sleep_for(50ms);
+    }
+    if (!fs::exists(PacketFile(folder, 1))) return 0;
+    std::this_thread::sleep_for(1s);
+    int probes = 0;
+    while (fs::exists(PacketFile(folder, probes + 1))) ++probes;
+    return probes;
+}
+
 class ToolTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -148,17 +164,8 @@ TEST_F(ToolTest, CaptureStopsByItselfAtTheRequestedCountAndExportsWhatItWrote) {
     ChildProcess capture(MIRROWEN_TOOL, {"capture", "-i", testing::VethNamespace::CaptureAdapter(),
                                          "-o", folder.string(), "--count", std::to_string(kCount)});
 
-    // Probe frames until the first is stored: from then on every frame sent is captured.
-    for (std::uint32_t probe = 0;
-         probe < 400 && capture.Running() && !fs::exists(PacketFile(folder, 1)); ++probe) {
-        sender.Send(testing::MakeProbeFrame(probe));
-        std::this_thread::sleep_for(50ms);
-    }
-    ASSERT_TRUE(fs::exists(PacketFile(folder, 1))) << "the capture never stored a frame";
-    // Probes still on their way are handed over within the 200 ms read timeout.
-    std::this_thread::sleep_for(1s);
-    int probes = 0;
-    while (fs::exists(PacketFile(folder, probes + 1))) ++probes;
+    const int probes = WaitUntilCapturing(capture, sender, folder);
+    ASSERT_GT(probes, 0) << "the capture never stored a frame";
     ASSERT_LT(probes, kCount);
 
     std::vector<Bytes> sent;
@@ -185,17 +192,16 @@ TEST_F(ToolTest, CaptureStopsByItselfAtTheRequestedCountAndExportsWhatItWrote) {
 }
 
 TEST_F(ToolTest, StopSignalsEndTheCaptureWithASummary) {
+    const testing::VethNamespace network;
+    const testing::FrameSender sender(testing::VethNamespace::kSendEnd);
     for (const int stopSignal : {SIGINT, SIGTERM}) {
         SCOPED_TRACE(stopSignal == SIGINT ? "SIGINT" : "SIGTERM");
         const fs::path folder = scratch_ / ("captures-" + std::to_string(stopSignal));
-        const LoopbackTraffic traffic(50ms, 600);
-        ChildProcess capture(MIRROWEN_TOOL, {"capture", "-o", folder.string()});
-        // The capture has begun once its first packet file is there.
-        const auto deadline = std::chrono::steady_clock::now() + 20s;
-        while (!fs::exists(PacketFile(folder, 1)) && capture.Running() &&
-               std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(20ms);
-        }
+        ChildProcess capture(
+            MIRROWEN_TOOL,
+            {"capture", "-i", testing::VethNamespace::CaptureAdapter(), "-o", folder.string()});
+        const int stored = WaitUntilCapturing(capture, sender, folder);
+        ASSERT_GT(stored, 0) << "the capture never stored a frame";
         ASSERT_TRUE(capture.Running()) << "the capture ended before it was stopped";
         capture.Signal(stopSignal);
         ASSERT_TRUE(capture.WaitForExit(30s)) << "the capture did not stop";
@@ -204,10 +210,11 @@ TEST_F(ToolTest, StopSignalsEndTheCaptureWithASummary) {
                                                              : "stopped by SIGTERM"),
                   std::string::npos)
             << capture.Output();
-        const int count = SummaryCount(capture.Output());
-        ASSERT_GE(count, 1) << capture.Output();
-        ExpectPacketFiles(folder, count);
-        EXPECT_NE(capture.Errors().find("files written"), std::string::npos) << capture.Errors();
+        EXPECT_EQ(SummaryCount(capture.Output()), stored) << capture.Output();
+        ExpectPacketFiles(folder, stored);
+        EXPECT_NE(capture.Errors().find(std::to_string(stored) + " files written"),
+                  std::string::npos)
+            << capture.Errors();
     }
 }
 
