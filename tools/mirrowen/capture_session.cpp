@@ -128,7 +128,7 @@ CaptureOutcome RunCapture(MirrowenFunction mirrowen, const CaptureRequest& reque
     std::atomic<bool> finished{false};
     CaptureOutcome outcome;
 
-    const bool overwriteProgress = request.showProgress && isatty(STDERR_FILENO) != 0;
+    const bool overwriteProgress = isatty(STDERR_FILENO) != 0;
     const StopSignals signals;
     const Clock::time_point start = Clock::now();
     std::thread worker = StartWorker(mirrowen, request, folderBuffer, result, finished);
@@ -159,7 +159,7 @@ CaptureOutcome RunCapture(MirrowenFunction mirrowen, const CaptureRequest& reque
     outcome.files = count.load();
     outcome.seconds = SecondsSince(start);
     if (overwriteProgress) std::cerr << "\r\033[K";
-    if (request.showProgress && outcome.result == ResultFinished) {
+    if (outcome.result == ResultFinished) {
         ShowProgress(outcome.files, outcome.seconds, false);
     }
     return outcome;

@@ -15,7 +15,6 @@ struct CaptureRequest {
     std::string folderPath;
     std::optional<std::int64_t> fileLimit;  // stop once at least this many files are written
     std::optional<double> durationSeconds;  // stop after this long
-    bool showProgress = true;
 };
 
 enum class StopReason { None, Signal, FileLimit, Duration };
