@@ -136,8 +136,8 @@ int WaitUntilCapturing(ChildProcess& capture, const testing::FrameSender& sender
 class ToolTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        char pattern[] = "/tmp/mirrowen-tool-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
+        std::string pattern = (fs::temp_directory_path() / "mirrowen-tool-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
         scratch_ = pattern;
     }
     void TearDown() override { fs::remove_all(scratch_); }
