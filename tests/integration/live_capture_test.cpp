@@ -1,6 +1,5 @@
 // The real module over the real capture library, as a host loads and calls it. Needs root: the
 // tests open adapters and build network namespaces of their own.
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -32,22 +31,6 @@ class LiveCapture : public ::testing::Test {
     const LoadedModule module_{MIRROWEN_MODULE_PATH};
     const TemporaryFolder folder_;
 };
-
-// Runs `call` with the process's standard error sent to a file, and returns what was written.
-template <typename Call>
-std::string StandardErrorOf(Call call) {
-    const TemporaryFolder scratch;
-    const fs::path capture = scratch.path() / "stderr";
-    const int saved = dup(STDERR_FILENO);
-    const int file = open(capture.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    dup2(file, STDERR_FILENO);
-    close(file);
-    call();
-    dup2(saved, STDERR_FILENO);
-    close(saved);
-    const auto bytes = ReadWholeFile(capture);
-    return {bytes.begin(), bytes.end()};
-}
 
 TEST_F(LiveCapture, MissingAdapterReportsOneLineAndLeavesNoDescriptor) {
     std::string folder = folder_.path().string();

@@ -1,8 +1,10 @@
 #include "capture_run.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <iterator>
@@ -96,6 +98,21 @@ std::vector<std::vector<unsigned char>> StoredTestFrames(const std::filesystem::
         frames.push_back(std::move(frame));
     }
     return frames;
+}
+
+std::string StandardErrorOf(const std::function<void()>& call) {
+    const TemporaryFolder scratch;
+    const std::filesystem::path capture = scratch.path() / "stderr";
+    const int saved = dup(STDERR_FILENO);
+    const int file = open(capture.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (saved < 0 || file < 0) throw std::runtime_error("cannot redirect standard error");
+    dup2(file, STDERR_FILENO);
+    close(file);
+    call();
+    dup2(saved, STDERR_FILENO);
+    close(saved);
+    const auto bytes = ReadWholeFile(capture);
+    return {bytes.begin(), bytes.end()};
 }
 
 std::size_t OpenDescriptorCount() {

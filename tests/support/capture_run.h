@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <thread>
@@ -81,6 +82,8 @@ std::vector<unsigned char> ReadWholeFile(const std::filesystem::path& path);
 // The frames stored as 1.hda, 2.hda, ... in `folder`, up to the first missing number, leading
 // probe frames left out.
 std::vector<std::vector<unsigned char>> StoredTestFrames(const std::filesystem::path& folder);
+// Runs `call` with the process's standard error sent to a file; returns what was written there.
+std::string StandardErrorOf(const std::function<void()>& call);
 // How many descriptors this process has open.
 std::size_t OpenDescriptorCount();
 
