@@ -7,6 +7,7 @@
 // Every input runs inside a sandbox folder made under the working directory at start-up; folder
 // paths that are absolute or that climb out of the sandbox are not tried, so that a correct
 // library cannot write outside it either. Run it from an empty scratch directory.
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -29,6 +30,8 @@ namespace fs = std::filesystem;
 
 fs::path sandbox;        // absolute
 fs::path workingFolder;  // sandbox/a/b, the working directory, where relative paths start
+int quietError = -1;     // /dev/null, standard error while the library runs
+int standardError = -1;  // the real one, for libFuzzer's and the sanitizers' reports
 
 [[noreturn]] void Fail(const char* what, const std::string& detail) {
     std::fprintf(stderr, "mirrowen fuzz: %s: %s\n", what, detail.c_str());
@@ -90,6 +93,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     workingFolder = sandbox / "a" / "b";
     fs::create_directories(workingFolder);
     fs::current_path(workingFolder);
+    quietError = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    standardError = dup(STDERR_FILENO);
     return 0;
 }
 
@@ -138,8 +143,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         &stopAt);
 
     const auto before = Snapshot();
+    // The library's one message line per failed open would drown the fuzzer's own output.
+    dup2(quietError, STDERR_FILENO);
     const std::int32_t result =
         Mirrowen(adapter.c_str(), nullptr, folderBuffer.data(), &stopFlag, &fileCount);
+    dup2(standardError, STDERR_FILENO);
     const auto after = Snapshot();
     StandInReset();
 
