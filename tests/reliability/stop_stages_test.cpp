@@ -82,8 +82,10 @@ TEST_P(StopStage, EndsTheCallWithoutLosingOrCorruptingAFile) {
             &stopFlag);
     }
 
+    const std::size_t descriptorsBefore = OpenDescriptorCount();
     EXPECT_EQ(Mirrowen("rpcap://scripted", nullptr, folderPath.data(), &stopFlag, &fileCount),
               stage.result);
+    EXPECT_EQ(OpenDescriptorCount(), descriptorsBefore);
     EXPECT_EQ(fileCount, stage.fileCount);
     EXPECT_EQ(StandInReadCount(), stage.reads);
     EXPECT_EQ(StandInOpenCount(), 1);
