@@ -1,9 +1,11 @@
 // The runs that CI repeats under valgrind's memcheck, which must report no error and no block
-// definitely lost: a capture of 10,000 frames, and one call ending with each result code. The
+// definitely lost: a capture of 10,000 frames, and calls ending with each result code, by each
+// way the library has of failing a packet file. The
 // module is loaded as a host loads it, over the real capture library. Needs root.
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
 #include <optional>
 #include <thread>
@@ -90,6 +92,16 @@ TEST_F(Memcheck, EveryResultCode) {
             result = run.WaitForResult(100ms);
         }
         EXPECT_EQ(result, ResultFileFailed);
+    }
+    {
+        // A write cut short by the file-size limit: the short file is removed.
+        const fs::path limited = scratch_.path() / "limited";
+        CaptureRun run(module_.function(), VethNamespace::CaptureAdapter(), limited);
+        ASSERT_TRUE(run.WaitUntilCapturing(sender));
+        const ScopedSignalHandler ignoreFileSizeSignal(SIGXFSZ, SIG_IGN);
+        const ScopedResourceLimit fileSize(RLIMIT_FSIZE, 1000);
+        sender.Send(MakeTestFrame(1400, 0));
+        EXPECT_EQ(run.WaitForResult(kCallLimit), ResultFileFailed);
     }
     {
         CaptureRun run(module_.function(), VethNamespace::CaptureAdapter(), scratch_.path());
