@@ -39,7 +39,8 @@ TEST(Load, ACopyLoadedAsOtherNameDllCaptionsItsMessageOtherName) {
               ResultAdapterFailed);
     watcher.CallReturned();
     const SeenBox seen = watcher.Seen();
-    EXPECT_TRUE(seen.found);
+    ASSERT_TRUE(seen.found);
+    EXPECT_EQ(seen.caption, "Other.Name");
     EXPECT_EQ(seen.text, "no such adapter");
     FreeLibrary(GetModuleHandleA(copy.c_str()));
 }

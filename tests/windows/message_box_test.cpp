@@ -35,7 +35,11 @@ TEST_F(MessageBoxTest, AFailedOpenShowsTheCaptureLibrarysTextAndGives3OnceDismis
     const SeenBox seen = watcher.Seen();
 
     ASSERT_TRUE(seen.found);
+    EXPECT_EQ(seen.caption, "Mirrowen");
     EXPECT_EQ(seen.text, "The adapter was not found");
+    EXPECT_TRUE(seen.okButtonOnly);
+    EXPECT_EQ(seen.icon, LoadIconA(nullptr, IDI_EXCLAMATION));
+    EXPECT_NE(seen.icon, nullptr);
     EXPECT_FALSE(seen.callHadReturned);
     EXPECT_EQ(seen.owner, nullptr);  // this thread has no active window
     EXPECT_EQ(stopFlag, 0);
@@ -89,6 +93,7 @@ TEST_F(OwnedMessageBox, ThePopUpOwnsTheBoxAndTheTopLevelWindowIsDisabledMeanwhil
     const SeenBox seen = watcher.Seen();
 
     ASSERT_TRUE(seen.found);
+    EXPECT_EQ(seen.caption, "Mirrowen");
     EXPECT_EQ(seen.owner, popUp);
     EXPECT_FALSE(seen.watchedWindowEnabled);
     EXPECT_TRUE(IsWindowEnabled(topLevel));

@@ -29,6 +29,7 @@ TEST(WithoutCaptureLibrary, TheCallGives3AndTheBoxSaysTheLibraryCouldNotBeLoaded
         std::string expectedReason = reason;
         expectedReason.erase(expectedReason.find_last_not_of("\r\n") + 1);
         ASSERT_TRUE(seen.found);
+        EXPECT_EQ(seen.caption, "Mirrowen");
         EXPECT_FALSE(seen.callHadReturned);
         EXPECT_EQ(seen.text,
                   "The capture library wpcap.dll could not be loaded: " + expectedReason);

@@ -28,6 +28,23 @@ void RemoveTree(const std::string& path) {
     RemoveDirectoryA(path.c_str());
 }
 
+BOOL CALLBACK RememberBoxOfThisProcess(HWND window, LPARAM found) {
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    char className[16] = "";
+    GetClassNameA(window, className, sizeof className);
+    if (process != GetCurrentProcessId() || std::string(className) != "#32770") return TRUE;
+    *reinterpret_cast<HWND*>(found) = window;
+    return FALSE;
+}
+
+// A message box (a dialog of class "#32770") of this process, whatever its caption.
+HWND AnyBoxOfThisProcess() {
+    HWND found = nullptr;
+    EnumWindows(RememberBoxOfThisProcess, reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
 }  // namespace
 
 std::string BesideThisProgram(const std::string& name) {
@@ -131,17 +148,27 @@ void BoxWatcher::Watch() {
     while (steady_clock::now() < deadline) {
         // A call that has returned shows no box any more: the box is gone once the call is.
         const bool callReturned = callReturned_;
-        const HWND box = FindWindowA("#32770", caption_.c_str());
+        HWND box = FindWindowA("#32770", caption_.c_str());
+        if (box == nullptr) box = AnyBoxOfThisProcess();
         if (box == nullptr) {
             if (callReturned) return;
             Sleep(20);
             continue;
         }
         seen_.found = true;
+        char caption[256] = "";
+        GetWindowTextA(box, caption, sizeof caption);
+        seen_.caption = caption;
         char text[1024] = "";
         GetWindowTextA(GetDlgItem(box, 0xFFFF), text, sizeof text);  // the box's static text
         seen_.text = text;
         seen_.owner = GetWindow(box, GW_OWNER);
+        seen_.okButtonOnly = GetDlgItem(box, IDOK) != nullptr &&
+                             GetDlgItem(box, IDCANCEL) == nullptr &&
+                             GetDlgItem(box, IDYES) == nullptr && GetDlgItem(box, IDNO) == nullptr;
+        constexpr int kIconControl = 0x0440;  // the box's icon, as Windows numbers it
+        seen_.icon =
+            reinterpret_cast<HICON>(SendDlgItemMessageA(box, kIconControl, STM_GETICON, 0, 0));
         seen_.watchedWindowEnabled = watchedWindow_ != nullptr && IsWindowEnabled(watchedWindow_);
         seen_.callHadReturned = callReturned_;
         PostMessageA(box, WM_COMMAND, IDOK, 0);

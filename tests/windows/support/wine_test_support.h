@@ -56,14 +56,19 @@ void StoreShared(std::int32_t& value, std::int32_t newValue);
 // What the watcher saw of the message box.
 struct SeenBox {
     bool found = false;
+    std::string caption;
     std::string text;
     HWND owner = nullptr;
+    bool okButtonOnly = false;
+    HICON icon = nullptr;
     bool watchedWindowEnabled = false;  // while the box was up
     bool callHadReturned = false;       // before the box was dismissed
 };
 
 // Waits (bounded) on its own thread for a message box with this caption, reads it, and presses
-// its OK button; gives up once told that the call has returned without one.
+// its OK button; gives up once told that the call has returned without one. A box of this process
+// with another caption is read and dismissed too, so that a wrong caption fails a test rather
+// than leaving it waiting in the box.
 class BoxWatcher {
   public:
     explicit BoxWatcher(std::string caption, HWND watchedWindow = nullptr);
