@@ -40,3 +40,46 @@ TEST(WithoutCaptureLibrary, TheCallGives3AndTheBoxSaysTheLibraryCouldNotBeLoaded
 }
 
 }  // namespace
+
+namespace {
+
+// Npcap installs wpcap.dll in an Npcap folder of the system directory, which is not on the
+// default search path; the library looks there after the default search. The copy put there is
+// taken away again at the end, so that the other tests of the run still find no capture library.
+class NpcapInstalled : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char system[MAX_PATH];
+        ASSERT_NE(GetSystemDirectoryA(system, MAX_PATH), 0u);
+        folder = std::string(system) + "\\Npcap";
+        dll = folder + "\\wpcap.dll";
+        ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+        ASSERT_TRUE(CopyFileA(BesideThisProgram("..\\wpcap.dll").c_str(), dll.c_str(), TRUE));
+    }
+    void TearDown() override {
+        // The library keeps the capture library it bound for the rest of the process; this
+        // process makes no call after the test, so the copy can be unloaded and deleted.
+        if (const HMODULE bound = GetModuleHandleA(dll.c_str())) FreeLibrary(bound);
+        DeleteFileA(dll.c_str());
+        RemoveDirectoryA(folder.c_str());
+    }
+
+    std::string folder;
+    std::string dll;
+};
+
+TEST_F(NpcapInstalled, TheCaptureLibraryInTheNpcapFolderIsBound) {
+    ScratchFolder scratch;
+    std::vector<char> path = PathBuffer(scratch.path());
+    std::int32_t stopFlag = 7;
+    std::int32_t fileCount = 7;
+    BoxWatcher watcher("Mirrowen");
+    // The stand-in's default script: an Ethernet adapter that has no packets.
+    EXPECT_EQ(TheMirrowen()("rpcap://eth0", nullptr, path.data(), &stopFlag, &fileCount),
+              ResultFinished);
+    watcher.CallReturned();
+    EXPECT_FALSE(watcher.Seen().found);
+    EXPECT_NE(GetModuleHandleA(dll.c_str()), nullptr);
+}
+
+}  // namespace
