@@ -27,10 +27,13 @@ bool IsPathSeparator(char c) { return c == '\\' || c == '/' || c == ':'; }
 
 void DeriveApplicationName(const char* modulePath, char* name, std::size_t size) {
     if (size == 0) return;
-    const char* end = std::strrchr(modulePath, '.');
-    if (end == nullptr) end = modulePath + std::strlen(modulePath);
-    const char* start = end;
-    while (start != modulePath && !IsPathSeparator(start[-1])) --start;
+    // The last component first, so that a dot in a folder name never cuts the name.
+    const char* start = modulePath;
+    for (const char* cursor = modulePath; *cursor != '\0'; ++cursor) {
+        if (IsPathSeparator(*cursor)) start = cursor + 1;
+    }
+    const char* end = std::strrchr(start, '.');
+    if (end == nullptr) end = start + std::strlen(start);
     const std::size_t length = std::min(static_cast<std::size_t>(end - start), size - 1);
     std::memcpy(name, start, length);
     name[length] = '\0';

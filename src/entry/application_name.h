@@ -4,9 +4,9 @@
 
 namespace mirrowen {
 
-// Derives the application name from the path of the library file: the path is cut at its last
-// dot, and of what remains the part after the last backslash, slash or colon is kept, truncated
-// to fit `size` with its NUL. A path without a dot keeps its whole last component.
+// Derives the application name from the path of the library file: the part after the last
+// backslash, slash or colon, cut at its last dot, truncated to fit `size` with its NUL. A file
+// name without a dot is kept whole.
 void DeriveApplicationName(const char* modulePath, char* name, std::size_t size);
 
 // The name derived once, when the library was loaded, from the file it was loaded from.

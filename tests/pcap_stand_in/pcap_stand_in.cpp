@@ -29,8 +29,10 @@ struct Script {
     std::string openWarning;
     int linkType = DLT_EN10MB;
     std::deque<Answer> answers;
-    StandInReadHook hook = nullptr;
-    void* hookContext = nullptr;
+    StandInReadHook readHook = nullptr;
+    void* readHookContext = nullptr;
+    StandInOpenHook openHook = nullptr;
+    void* openHookContext = nullptr;
 
     int opens = 0;
     int closes = 0;
@@ -76,8 +78,13 @@ void StandInQueueTimeout(void) { TheScript().answers.push_back(Answer{0, {}}); }
 void StandInQueueResult(int result) { TheScript().answers.push_back(Answer{result, {}}); }
 
 void StandInOnRead(StandInReadHook hook, void* context) {
-    TheScript().hook = hook;
-    TheScript().hookContext = context;
+    TheScript().readHook = hook;
+    TheScript().readHookContext = context;
+}
+
+void StandInOnOpen(StandInOpenHook hook, void* context) {
+    TheScript().openHook = hook;
+    TheScript().openHookContext = context;
 }
 
 int StandInOpenCount(void) { return TheScript().opens; }
@@ -101,6 +108,7 @@ pcap_t* pcap_open_live(const char* device, int snapshotLength, int promiscuous, 
     }
     CopyText(errorBuffer, script.openWarning);
     ++script.opens;
+    if (script.openHook != nullptr) script.openHook(script.openHookContext);
     return new pcap;
 }
 
@@ -120,7 +128,7 @@ const struct timeval* pcap_get_required_select_timeout(pcap_t*) { return nullptr
 int pcap_next_ex(pcap_t* capture, struct pcap_pkthdr** header, const u_char** data) {
     Script& script = TheScript();
     const int readNumber = ++script.reads;
-    if (script.hook != nullptr) script.hook(readNumber, script.hookContext);
+    if (script.readHook != nullptr) script.readHook(readNumber, script.readHookContext);
     if (script.answers.empty()) return PCAP_ERROR_BREAK;
     Answer answer = std::move(script.answers.front());
     script.answers.pop_front();

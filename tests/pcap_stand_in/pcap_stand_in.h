@@ -42,6 +42,9 @@ PCAP_STAND_IN_API void StandInQueueResult(int result);
 /* Called at the start of every pcap_next_ex with its 1-based number, before it answers. */
 typedef void (*StandInReadHook)(int readNumber, void* context);
 PCAP_STAND_IN_API void StandInOnRead(StandInReadHook hook, void* context);
+/* Called by a successful pcap_open_live before it returns. */
+typedef void (*StandInOpenHook)(void* context);
+PCAP_STAND_IN_API void StandInOnOpen(StandInOpenHook hook, void* context);
 
 PCAP_STAND_IN_API int StandInOpenCount(void);
 PCAP_STAND_IN_API int StandInCloseCount(void);

@@ -255,6 +255,15 @@ TEST_F(Behaviour, AStopFromAnotherThreadEndsTheCaptureWith1) {
     EXPECT_EQ(StandInCloseCount(), 1);
 }
 
+TEST_F(Behaviour, AStopStoredAfterTheResetEndsTheCaptureBeforeAnyRead) {
+    StandInOnOpen([](void* flag) { StoreShared(*static_cast<std::int32_t*>(flag), 1); }, &stopFlag);
+    StandInQueueFrame(Frame(100, 1).data(), 100);
+    EXPECT_EQ(CallInto(scratch.path()), ResultFinished);
+    EXPECT_EQ(StandInReadCount(), 0);
+    EXPECT_EQ(StandInCloseCount(), 1);
+    EXPECT_EQ(fileCount, 0);
+}
+
 // Read from another thread while frames are stored, the count only ever names a file that has
 // all of its bytes.
 TEST_F(Behaviour, TheCountNeverNamesAFileStillBeingWritten) {

@@ -1,0 +1,43 @@
+/* The smallest host: load the module, bind Mirrowen by name, capture until Enter is pressed. */
+#include <dlfcn.h>
+#include <pthread.h>
+#include <stdio.h>
+
+#include "mirrowen.h"
+
+static int32_t stopFlag;
+static int32_t fileCount;
+
+static void* WaitForEnter(void* unused) {
+    (void)unused;
+    getchar();
+    __atomic_store_n(&stopFlag, 1, __ATOMIC_SEQ_CST); /* one whole 32-bit store */
+    return NULL;
+}
+
+int main(int argc, char** argv) {
+    const char* module = argc > 1 ? argv[1] : "./Mirrowen.so";
+    char folder[] = "captures/"; /* the call may cut the trailing '/' off, in place */
+
+    void* library = dlopen(module, RTLD_NOW | RTLD_LOCAL);
+    if (library == NULL) {
+        fprintf(stderr, "%s\n", dlerror());
+        return 1;
+    }
+    MirrowenFunction capture;
+    *(void**)&capture = dlsym(library, "Mirrowen"); /* the POSIX way around ISO C's rule */
+    if (capture == NULL) {
+        fprintf(stderr, "%s does not export Mirrowen\n", module);
+        return 1;
+    }
+
+    pthread_t stopper;
+    pthread_create(&stopper, NULL, WaitForEnter, NULL);
+    int32_t result = capture("rpcap://lo", NULL, folder, &stopFlag, &fileCount);
+    printf("result %d, %d files in %s\n", (int)result,
+           (int)__atomic_load_n(&fileCount, __ATOMIC_SEQ_CST), folder);
+    if (result != ResultFinished) pthread_cancel(stopper);
+    pthread_join(stopper, NULL);
+    dlclose(library);
+    return result == ResultFinished ? 0 : 1;
+}

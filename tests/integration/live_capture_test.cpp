@@ -1,0 +1,219 @@
+// The real module over the real capture library, as a host loads and calls it. Needs root: the
+// tests open adapters and build network namespaces of their own.
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "capture_run.h"
+#include "frames.h"
+#include "network_namespace.h"
+
+namespace mirrowen::testing {
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+constexpr auto kCallLimit = 10s;
+
+class LiveCapture : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (geteuid() != 0) GTEST_SKIP() << "capturing needs root";
+    }
+
+    const LoadedModule module_{MIRROWEN_MODULE_PATH};
+    const TemporaryFolder folder_;
+};
+
+TEST_F(LiveCapture, MissingAdapterReportsOneLineAndLeavesNoDescriptor) {
+    std::string folder = folder_.path().string();
+    std::int32_t stopFlag = 9;
+    std::int32_t fileCount = 9;
+    std::int32_t result = 0;
+    const std::size_t descriptorsBefore = OpenDescriptorCount();
+    const std::string message = StandardErrorOf([&] {
+        result = module_.function()("rpcap://mirrowen-none0", nullptr, folder.data(), &stopFlag,
+                                    &fileCount);
+    });
+    EXPECT_EQ(result, ResultAdapterFailed);
+    EXPECT_EQ(stopFlag, 0);
+    EXPECT_EQ(fileCount, 0);
+    EXPECT_EQ(OpenDescriptorCount(), descriptorsBefore);
+    ASSERT_TRUE(message.starts_with("Mirrowen: ")) << message;
+    EXPECT_NE(message.find("mirrowen-none0"), std::string::npos) << message;
+    EXPECT_EQ(message.find('\n'), message.size() - 1) << "exactly one line: " << message;
+}
+
+TEST_F(LiveCapture, CookedLinkTypeIsNotEthernet) {
+    std::string folder = folder_.path().string();
+    std::int32_t stopFlag = 0;
+    std::int32_t fileCount = 0;
+    std::int32_t result = 0;
+    const std::size_t descriptorsBefore = OpenDescriptorCount();
+    const std::string message = StandardErrorOf([&] {
+        result = module_.function()("rpcap://any", nullptr, folder.data(), &stopFlag, &fileCount);
+    });
+    EXPECT_EQ(result, ResultNotEthernet);
+    EXPECT_EQ(fileCount, 0);
+    EXPECT_EQ(message, "");
+    EXPECT_EQ(OpenDescriptorCount(), descriptorsBefore);
+}
+
+TEST_F(LiveCapture, StopOnAnIdleAdapterEndsTheCallPromptly) {
+    const VethNamespace network;
+    const std::size_t descriptorsBefore = OpenDescriptorCount();
+    {
+        CaptureRun run(module_.function(), VethNamespace::CaptureAdapter(), folder_.path());
+        std::this_thread::sleep_for(600ms);  // well into the idle read loop
+        ASSERT_FALSE(run.WaitForResult(0ms)) << "the call ended before the stop";
+        const auto stopped = std::chrono::steady_clock::now();
+        run.Stop();
+        // One read timeout is 200 ms; the bound is generous so a loaded machine cannot fail it.
+        EXPECT_EQ(run.WaitForResult(3s), ResultFinished);
+        EXPECT_LT(std::chrono::steady_clock::now() - stopped, 3s);
+        EXPECT_EQ(run.FileCount(), 0);
+    }
+    EXPECT_EQ(OpenDescriptorCount(), descriptorsBefore);
+}
+
+TEST_F(LiveCapture, StoresFramesAboveSixtyBytesByteForByteInOrder) {
+    const VethNamespace network(9500);
+    const FrameSender sender(VethNamespace::kSendEnd);
+    CaptureRun run(module_.function(), VethNamespace::CaptureAdapter(), folder_.path());
+    ASSERT_TRUE(run.WaitUntilCapturing(sender));
+
+    const std::vector<std::vector<unsigned char>> sent = {
+        MakeTestFrame(60, 1), MakeTestFrame(61, 2), MakeTestFrame(1514, 3), MakeTestFrame(9000, 4)};
+    for (const auto& frame : sent) sender.Send(frame);
+    const std::int32_t probes = run.FileCount();
+    ASSERT_TRUE(run.WaitForFileCount(probes + 3));
+    run.Stop();
+    ASSERT_EQ(run.WaitForResult(kCallLimit), ResultFinished);
+
+    const auto stored = StoredTestFrames(folder_.path());
+    ASSERT_EQ(stored.size(), 3U);
+    EXPECT_EQ(stored[0], sent[1]);
+    EXPECT_EQ(stored[1], sent[2]);
+    EXPECT_EQ(stored[2], sent[3]);
+    EXPECT_FALSE(fs::exists(folder_.path() / (std::to_string(run.FileCount() + 1) + ".hda")));
+}
+
+TEST_F(LiveCapture, FileCountNeverNamesAFileStillBeingWritten) {
+    const VethNamespace network;
+    const FrameSender sender(VethNamespace::kSendEnd);
+    CaptureRun run(module_.function(), VethNamespace::CaptureAdapter(), folder_.path());
+    ASSERT_TRUE(run.WaitUntilCapturing(sender));
+
+    constexpr std::size_t kFrameSize = 1000;
+    constexpr std::uint32_t kFrames = 300;
+    std::atomic<bool> reading{true};
+    std::atomic<int> incompleteSeen{0};
+    std::atomic<int> checks{0};
+    std::thread reader([&] {
+        while (reading.load()) {
+            const std::int32_t count = run.FileCount();
+            const fs::path newest = folder_.path() / (std::to_string(count) + ".hda");
+            std::error_code error;
+            const auto size = fs::file_size(newest, error);
+            if (error || (size != kFrameSize && !IsProbeFrame(ReadWholeFile(newest)))) {
+                ++incompleteSeen;
+            }
+            ++checks;
+        }
+    });
+    const std::int32_t probes = run.FileCount();
+    for (std::uint32_t sequence = 0; sequence < kFrames; ++sequence) {
+        sender.Send(MakeTestFrame(kFrameSize, sequence));
+    }
+    const bool allStored = run.WaitForFileCount(probes + static_cast<std::int32_t>(kFrames));
+    reading.store(false);
+    reader.join();
+    run.Stop();
+    ASSERT_EQ(run.WaitForResult(kCallLimit), ResultFinished);
+
+    ASSERT_TRUE(allStored);
+    EXPECT_EQ(incompleteSeen.load(), 0) << "of " << checks.load() << " reads of the count";
+    const auto stored = StoredTestFrames(folder_.path());
+    ASSERT_EQ(stored.size(), kFrames);
+    for (std::uint32_t sequence = 0; sequence < kFrames; ++sequence) {
+        ASSERT_EQ(stored[sequence], MakeTestFrame(kFrameSize, sequence)) << sequence;
+    }
+}
+
+TEST_F(LiveCapture, AdapterDeletedDuringTheCaptureIsAReadErrorAndKeepsTheFiles) {
+    const VethNamespace network;
+    const FrameSender sender(VethNamespace::kSendEnd);
+    CaptureRun run(module_.function(), VethNamespace::CaptureAdapter(), folder_.path());
+    ASSERT_TRUE(run.WaitUntilCapturing(sender));
+    const std::int32_t probes = run.FileCount();
+    for (std::uint32_t sequence = 0; sequence < 3; ++sequence) {
+        sender.Send(MakeTestFrame(200, sequence));
+    }
+    ASSERT_TRUE(run.WaitForFileCount(probes + 3));
+
+    network.DeleteCaptureEnd();
+    EXPECT_EQ(run.WaitForResult(kCallLimit), ResultCaptureError);
+    EXPECT_EQ(StoredTestFrames(folder_.path()).size(), 3U);
+    const fs::path newest = folder_.path() / (std::to_string(run.FileCount()) + ".hda");
+    EXPECT_TRUE(fs::exists(newest));
+    EXPECT_FALSE(fs::exists(folder_.path() / (std::to_string(run.FileCount() + 1) + ".hda")));
+}
+
+// A tmpfs of the test's own, unmounted again whatever happens.
+class SmallFileSystem {
+  public:
+    explicit SmallFileSystem(const fs::path& where) : where_(where) {
+        fs::create_directory(where_);
+        if (mount("mirrowen-test", where_.c_str(), "tmpfs", 0, "size=64k") != 0) {
+            throw std::runtime_error("cannot mount a tmpfs");
+        }
+    }
+    ~SmallFileSystem() { umount2(where_.c_str(), MNT_DETACH); }
+    SmallFileSystem(const SmallFileSystem&) = delete;
+    SmallFileSystem& operator=(const SmallFileSystem&) = delete;
+
+  private:
+    fs::path where_;
+};
+
+TEST_F(LiveCapture, FullFileSystemEndsWithFileFailedAndNoPartialFile) {
+    const fs::path mountPoint = folder_.path() / "small";
+    const SmallFileSystem small(mountPoint);
+    const VethNamespace network;
+    const FrameSender sender(VethNamespace::kSendEnd);
+    CaptureRun run(module_.function(), VethNamespace::CaptureAdapter(), mountPoint);
+    ASSERT_TRUE(run.WaitUntilCapturing(sender));
+
+    // 64 KiB hold at most 16 pages; frames keep coming until a write finds no room.
+    constexpr std::size_t kFrameSize = 1514;
+    std::optional<std::int32_t> result;
+    for (std::uint32_t sequence = 0; sequence < 40 && !result; ++sequence) {
+        sender.Send(MakeTestFrame(kFrameSize, sequence));
+        result = run.WaitForResult(50ms);
+    }
+    if (!result) result = run.WaitForResult(kCallLimit);
+    ASSERT_EQ(result, ResultFileFailed);
+
+    const std::int32_t count = run.FileCount();
+    ASSERT_GT(count, 0);
+    const auto stored = StoredTestFrames(mountPoint);
+    for (std::size_t i = 0; i < stored.size(); ++i) {
+        EXPECT_EQ(stored[i], MakeTestFrame(kFrameSize, static_cast<std::uint32_t>(i))) << i;
+    }
+    std::size_t packetFiles = 0;
+    for (const auto& entry : fs::directory_iterator(mountPoint)) {
+        if (entry.path().extension() == ".hda") ++packetFiles;
+    }
+    EXPECT_EQ(packetFiles, static_cast<std::size_t>(count)) << "a failed file was left behind";
+}
+
+}  // namespace
+}  // namespace mirrowen::testing

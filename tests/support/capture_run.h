@@ -1,0 +1,86 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "mirrowen.h"
+
+namespace mirrowen::testing {
+
+class FrameSender;
+
+// The real module, loaded and bound by name as a host does.
+class LoadedModule {
+  public:
+    explicit LoadedModule(const std::string& path);
+    ~LoadedModule();
+    LoadedModule(const LoadedModule&) = delete;
+    LoadedModule& operator=(const LoadedModule&) = delete;
+
+    MirrowenFunction function() const { return function_; }
+
+  private:
+    void* handle_ = nullptr;
+    MirrowenFunction function_ = nullptr;
+};
+
+// A folder of the test's own under the system's temporary directory, removed with its contents.
+class TemporaryFolder {
+  public:
+    TemporaryFolder();
+    ~TemporaryFolder();
+    TemporaryFolder(const TemporaryFolder&) = delete;
+    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+
+  private:
+    std::filesystem::path path_;
+};
+
+// One call of Mirrowen on a thread of its own, as a host runs it. The destructor stops the
+// capture and waits for the call, so no test leaves a capture running.
+class CaptureRun {
+  public:
+    CaptureRun(MirrowenFunction function, std::string adapter, std::string folder);
+    ~CaptureRun();
+    CaptureRun(const CaptureRun&) = delete;
+    CaptureRun& operator=(const CaptureRun&) = delete;
+
+    void Stop() { std::atomic_ref<std::int32_t>(stopFlag_).store(1); }
+    std::int32_t FileCount() { return std::atomic_ref<std::int32_t>(fileCount_).load(); }
+    // The result, once the call has returned within `limit`.
+    std::optional<std::int32_t> WaitForResult(std::chrono::milliseconds limit);
+    // Sends probe frames until the first of them is stored, so that frames sent afterwards are
+    // certain to be captured. False if nothing was stored within the time allowed.
+    bool WaitUntilCapturing(const FrameSender& sender);
+    // Waits, within a bound, until the file count reaches `count`.
+    bool WaitForFileCount(std::int32_t count);
+
+  private:
+    std::string adapter_;
+    std::string folder_;
+    std::int32_t stopFlag_ = 1;
+    std::int32_t fileCount_ = -1;
+    std::atomic<bool> finished_{false};
+    std::int32_t result_ = 0;
+    std::thread thread_;
+};
+
+std::vector<unsigned char> ReadWholeFile(const std::filesystem::path& path);
+// The frames stored as 1.hda, 2.hda, ... in `folder`, up to the first missing number, leading
+// probe frames left out.
+std::vector<std::vector<unsigned char>> StoredTestFrames(const std::filesystem::path& folder);
+// Runs `call` with the process's standard error sent to a file; returns what was written there.
+std::string StandardErrorOf(const std::function<void()>& call);
+// How many descriptors this process has open.
+std::size_t OpenDescriptorCount();
+
+}  // namespace mirrowen::testing

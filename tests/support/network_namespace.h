@@ -1,0 +1,38 @@
+#pragma once
+
+#include <string>
+
+namespace mirrowen::testing {
+
+// A network namespace of the test's own with one veth pair inside it: both ends up, IPv6 off
+// (so the kernel sends nothing of its own), no addresses. While it exists, the thread that made it,
+// and every thread that thread starts, works inside the namespace; the destructor returns the
+// thread to its own namespace and deletes the namespace with its links. Needs root.
+class VethNamespace {
+  public:
+    explicit VethNamespace(int mtu = 1500);
+    ~VethNamespace();
+    VethNamespace(const VethNamespace&) = delete;
+    VethNamespace& operator=(const VethNamespace&) = delete;
+
+    const std::string& name() const { return name_; }
+    // The end the library captures on, and its peer, where the test sends from.
+    static constexpr const char* kCaptureEnd = "mwcap0";
+    static constexpr const char* kSendEnd = "mwsend0";
+    // "rpcap://mwcap0".
+    static std::string CaptureAdapter();
+
+    void DeleteCaptureEnd() const;
+    void BringCaptureEndDown() const;
+
+  private:
+    void Remove();
+
+    std::string name_;
+    int originalNamespace_ = -1;
+};
+
+// Runs a command through the shell with its output discarded; throws when it fails.
+void RunCommand(const std::string& command);
+
+}  // namespace mirrowen::testing

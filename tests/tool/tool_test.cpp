@@ -1,0 +1,331 @@
+// The mirrowen tool, run as a user runs it: as a separate process, judged by its exit status, its
+// output and the files it leaves. Traffic goes over a veth pair in a network namespace of the
+// test's own, or, sent by the demo itself, to 127.0.0.1.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "capture_run.h"
+#include "child_process.h"
+#include "frames.h"
+#include "network_namespace.h"
+
+namespace mirrowen::tooltest {
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+using Bytes = std::vector<unsigned char>;
+
+constexpr int kExitFramesSkipped = 4;
+constexpr int kExitFolderRefused = 12;
+constexpr int kExitAdapterFailed = 13;
+constexpr int kExitNotEthernet = 14;
+
+Finished Tool(const std::vector<std::string>& arguments, std::chrono::milliseconds timeout = 60s) {
+    return Run(MIRROWEN_TOOL, arguments, timeout);
+}
+
+Bytes ReadBytes(const fs::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+std::string Hex(const Bytes& bytes) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string text;
+    for (const unsigned char byte : bytes) {
+        text += kDigits[byte >> 4];
+        text += kDigits[byte & 0xf];
+    }
+    return text;
+}
+
+fs::path PacketFile(const fs::path& folder, int number) {
+    return folder / (std::to_string(number) + ".hda");
+}
+
+void WritePacketFile(const fs::path& path, const Bytes& bytes, timespec modified) {
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+    const timespec times[2] = {modified, modified};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
+Bytes Pattern(std::size_t size, unsigned seed) {
+    Bytes bytes(size);
+    for (std::size_t index = 0; index < size; ++index) {
+        bytes[index] = static_cast<unsigned char>(index * 7 + seed * 13 + (index >> 8));
+    }
+    return bytes;
+}
+
+// Every frame of a pcap file as tshark reads it, in hex.
+std::vector<std::string> TsharkFrames(const fs::path& pcap) {
+    const Finished tshark = Run("tshark", {"-r", pcap.string(), "-T", "json", "-x"});
+    EXPECT_TRUE(tshark.exited && tshark.status == 0) << tshark.errors;
+    // "frame_raw": ["<hex>", ...]; std::regex would recurse too deep on a 64 KiB frame.
+    static constexpr std::string_view kKey = "\"frame_raw\"";
+    std::vector<std::string> frames;
+    for (std::size_t key = tshark.output.find(kKey); key != std::string::npos;
+         key = tshark.output.find(kKey, key + kKey.size())) {
+        const std::size_t open = tshark.output.find('"', key + kKey.size());
+        const std::size_t close = tshark.output.find('"', open + 1);
+        if (open == std::string::npos || close == std::string::npos) break;
+        frames.push_back(tshark.output.substr(open + 1, close - open - 1));
+    }
+    return frames;
+}
+
+std::vector<std::string> TsharkTimes(const fs::path& pcap) {
+    const Finished tshark =
+        Run("tshark", {"-r", pcap.string(), "-T", "fields", "-e", "frame.time_epoch"});
+    EXPECT_TRUE(tshark.exited && tshark.status == 0) << tshark.errors;
+    std::vector<std::string> times;
+    std::istringstream lines(tshark.output);
+    for (std::string line; std::getline(lines, line);) times.push_back(line);
+    return times;
+}
+
+// The file count of the capture summary, or -1 without one.
+int SummaryCount(const std::string& output) {
+    std::smatch match;
+    static const std::regex kSummary(R"(Captured (\d+) packet files)");
+    return std::regex_search(output, match, kSummary) ? std::stoi(match[1]) : -1;
+}
+
+// The capture wrote exactly the files 1..count, each a frame of more than 60 bytes.
+void ExpectPacketFiles(const fs::path& folder, int count) {
+    for (int number = 1; number <= count; ++number) {
+        ASSERT_TRUE(fs::exists(PacketFile(folder, number))) << number;
+        EXPECT_GT(fs::file_size(PacketFile(folder, number)), 60u) << number;
+    }
+    EXPECT_FALSE(fs::exists(PacketFile(folder, count + 1)));
+}
+
+// Sends probe frames until the capture has stored the first: from then on every frame sent is
+// captured. Probes still on their way are handed over within the 200 ms read timeout, so after a
+// pause the count of stored probes is final; returns it.
+int WaitUntilCapturing(ChildProcess& capture, const testing::FrameSender& sender,
+                       const fs::path& folder) {
+    for (std::uint32_t probe = 0;
+         probe < 400 && capture.Running() && !fs::exists(PacketFile(folder, 1)); ++probe) {
+        sender.Send(testing::MakeProbeFrame(probe));
+        std::this_thread::sleep_for(50ms);
+    }
+    if (!fs::exists(PacketFile(folder, 1))) return 0;
+    std::this_thread::sleep_for(1s);
+    int probes = 0;
+    while (fs::exists(PacketFile(folder, probes + 1))) ++probes;
+    return probes;
+}
+
+class ToolTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "mirrowen-tool-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        scratch_ = pattern;
+    }
+    void TearDown() override { fs::remove_all(scratch_); }
+
+    fs::path scratch_;
+};
+
+TEST_F(ToolTest, ListShowsTheLoopbackAdapter) {
+    const Finished list = Tool({"list"});
+    ASSERT_TRUE(list.exited);
+    EXPECT_EQ(list.status, 0) << list.errors;
+    EXPECT_TRUE(std::regex_search(list.output, std::regex(R"((^|\n)rpcap://lo +[^\n]*loopback)")))
+        << list.output;
+}
+
+// On a veth pair of the test's own nothing but the test's frames arrive, so --count must stop
+// the capture at exactly that many files. The tool, started from this thread, runs inside the
+// namespace.
+TEST_F(ToolTest, CaptureStopsByItselfAtTheRequestedCountAndExportsWhatItWrote) {
+    constexpr int kCount = 20;
+    const testing::VethNamespace network;
+    const testing::FrameSender sender(testing::VethNamespace::kSendEnd);
+    const fs::path folder = scratch_ / "captures";
+    ChildProcess capture(MIRROWEN_TOOL, {"capture", "-i", testing::VethNamespace::CaptureAdapter(),
+                                         "-o", folder.string(), "--count", std::to_string(kCount)});
+
+    const int probes = WaitUntilCapturing(capture, sender, folder);
+    ASSERT_GT(probes, 0) << "the capture never stored a frame";
+    ASSERT_LT(probes, kCount);
+
+    std::vector<Bytes> sent;
+    for (int index = 0; index < kCount - probes; ++index) {
+        sent.push_back(testing::MakeTestFrame(100 + index, static_cast<std::uint32_t>(index)));
+        sender.Send(sent.back());
+    }
+    ASSERT_TRUE(capture.WaitForExit(30s)) << "the capture did not stop by itself";
+    ASSERT_EQ(capture.Status(), 0) << capture.Errors();
+    EXPECT_NE(capture.Output().find("stopped at the requested file count"), std::string::npos)
+        << capture.Output();
+    EXPECT_EQ(SummaryCount(capture.Output()), kCount) << capture.Output();
+    ExpectPacketFiles(folder, kCount);
+    EXPECT_EQ(testing::StoredTestFrames(folder), sent);
+
+    const fs::path pcap = scratch_ / "capture.pcap";
+    const Finished exported = Tool({"export", folder.string(), pcap.string()});
+    ASSERT_EQ(exported.status, 0) << exported.errors;
+    const std::vector<std::string> frames = TsharkFrames(pcap);
+    ASSERT_EQ(frames.size(), static_cast<std::size_t>(kCount));
+    for (int number = 1; number <= kCount; ++number) {
+        EXPECT_EQ(frames[number - 1], Hex(ReadBytes(PacketFile(folder, number)))) << number;
+    }
+}
+
+TEST_F(ToolTest, StopSignalsEndTheCaptureWithASummary) {
+    const testing::VethNamespace network;
+    const testing::FrameSender sender(testing::VethNamespace::kSendEnd);
+    for (const int stopSignal : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(stopSignal == SIGINT ? "SIGINT" : "SIGTERM");
+        const fs::path folder = scratch_ / ("captures-" + std::to_string(stopSignal));
+        ChildProcess capture(
+            MIRROWEN_TOOL,
+            {"capture", "-i", testing::VethNamespace::CaptureAdapter(), "-o", folder.string()});
+        const int stored = WaitUntilCapturing(capture, sender, folder);
+        ASSERT_GT(stored, 0) << "the capture never stored a frame";
+        ASSERT_TRUE(capture.Running()) << "the capture ended before it was stopped";
+        capture.Signal(stopSignal);
+        ASSERT_TRUE(capture.WaitForExit(30s)) << "the capture did not stop";
+        EXPECT_EQ(capture.Status(), 0) << capture.Errors();
+        EXPECT_NE(capture.Output().find(stopSignal == SIGINT ? "stopped by Ctrl-C (SIGINT)"
+                                                             : "stopped by SIGTERM"),
+                  std::string::npos)
+            << capture.Output();
+        EXPECT_EQ(SummaryCount(capture.Output()), stored) << capture.Output();
+        ExpectPacketFiles(folder, stored);
+        EXPECT_NE(capture.Errors().find(std::to_string(stored) + " files written"),
+                  std::string::npos)
+            << capture.Errors();
+    }
+}
+
+TEST_F(ToolTest, DurationEndsAnIdleCapture) {
+    const Finished capture =
+        Tool({"capture", "-o", (scratch_ / "out").string(), "--duration", "1"});
+    ASSERT_TRUE(capture.exited);
+    EXPECT_EQ(capture.status, 0) << capture.errors;
+    EXPECT_NE(capture.output.find("stopped after the requested duration"), std::string::npos)
+        << capture.output;
+}
+
+TEST_F(ToolTest, FailuresHaveTheirOwnStatusAndSayWhatToDo) {
+    const std::string refusedFolder = (scratch_ / "no-parent" / "captures").string();
+    struct Case {
+        std::vector<std::string> arguments;
+        int status;
+        std::vector<std::string> messages;
+    };
+    const std::vector<Case> cases = {
+        {{"capture", "-i", "rpcap://mirrowen-none0", "-o", (scratch_ / "a").string()},
+         kExitAdapterFailed,
+         {"Mirrowen: mirrowen-none0", "cannot open the adapter rpcap://mirrowen-none0",
+          "mirrowen list", "CAP_NET_RAW"}},
+        {{"capture", "-o", refusedFolder}, kExitFolderRefused, {refusedFolder, "refused"}},
+        {{"capture", "-i", "any", "-o", (scratch_ / "b").string()},
+         kExitNotEthernet,
+         {"rpcap://any does not carry Ethernet"}},
+        {{"capture", "--library", (scratch_ / "none.so").string()}, 3, {"cannot load"}},
+        {{"capture", "--no-such-option"}, 2, {"--no-such-option"}},
+        {{"export", (scratch_ / "missing").string(), (scratch_ / "x.pcap").string()},
+         1,
+         {"is not a folder"}},
+    };
+    for (const Case& failure : cases) {
+        SCOPED_TRACE(failure.arguments[1]);
+        const Finished run = Tool(failure.arguments);
+        ASSERT_TRUE(run.exited);
+        EXPECT_EQ(run.status, failure.status) << run.errors;
+        for (const std::string& message : failure.messages) {
+            EXPECT_NE(run.errors.find(message), std::string::npos) << run.errors;
+        }
+    }
+    EXPECT_FALSE(fs::exists(refusedFolder));
+}
+
+TEST_F(ToolTest, ExportWritesFramesThatTsharkReadsBackExactly) {
+    const fs::path folder = scratch_ / "packets";
+    fs::create_directory(folder);
+    const std::vector<std::size_t> sizes = {42, 342, 1514, 65536};
+    std::vector<Bytes> frames;
+    for (std::size_t index = 0; index < sizes.size(); ++index) {
+        frames.push_back(Pattern(sizes[index], static_cast<unsigned>(index)));
+        const timespec modified{1700000000 + static_cast<time_t>(index), 123456789};
+        WritePacketFile(PacketFile(folder, static_cast<int>(index + 1)), frames.back(), modified);
+    }
+
+    const fs::path pcap = scratch_ / "out.pcap";
+    const Finished exported = Tool({"export", folder.string(), pcap.string()});
+    ASSERT_EQ(exported.status, 0) << exported.errors;
+    EXPECT_NE(exported.output.find("Exported 4 frames"), std::string::npos) << exported.output;
+
+    const std::vector<std::string> read = TsharkFrames(pcap);
+    ASSERT_EQ(read.size(), frames.size());
+    for (std::size_t index = 0; index < frames.size(); ++index) {
+        EXPECT_EQ(read[index], Hex(frames[index])) << "frame " << index + 1;
+    }
+    // The files' modification times, to the microsecond that pcap keeps.
+    EXPECT_EQ(TsharkTimes(pcap),
+              (std::vector<std::string>{"1700000000.123456000", "1700000001.123456000",
+                                        "1700000002.123456000", "1700000003.123456000"}));
+}
+
+TEST_F(ToolTest, ExportReportsAndSkipsFilesThatCannotBeFramesAndStopsAtAGap) {
+    const fs::path folder = scratch_ / "damaged";
+    fs::create_directory(folder);
+    const timespec modified{1700000000, 0};
+    WritePacketFile(PacketFile(folder, 1), Pattern(100, 1), modified);
+    WritePacketFile(PacketFile(folder, 2), {}, modified);
+    WritePacketFile(PacketFile(folder, 3), Pattern(65537, 3), modified);
+    fs::create_directory(PacketFile(folder, 4));
+    WritePacketFile(PacketFile(folder, 5), Pattern(200, 5), modified);
+    WritePacketFile(PacketFile(folder, 7), Pattern(300, 7), modified);
+
+    const fs::path pcap = scratch_ / "out.pcap";
+    const Finished exported = Tool({"export", folder.string(), pcap.string()});
+    ASSERT_TRUE(exported.exited);
+    EXPECT_EQ(exported.status, kExitFramesSkipped);
+    for (const int skipped : {2, 3, 4}) {
+        EXPECT_NE(exported.errors.find("skipped " + PacketFile(folder, skipped).string()),
+                  std::string::npos)
+            << exported.errors;
+    }
+    EXPECT_EQ(exported.errors.find("7.hda"), std::string::npos) << exported.errors;
+    EXPECT_EQ(TsharkFrames(pcap),
+              (std::vector<std::string>{Hex(Pattern(100, 1)), Hex(Pattern(200, 5))}));
+}
+
+TEST_F(ToolTest, DemoCapturesItsOwnTrafficAndExportsIt) {
+    const fs::path demoFolder = scratch_ / "demo";
+    const Finished demo = Tool({"demo", "-o", demoFolder.string()});
+    ASSERT_TRUE(demo.exited);
+    ASSERT_EQ(demo.status, 0) << demo.errors;
+    const fs::path pcap = demoFolder / "demo.pcap";
+    EXPECT_NE(demo.output.find("tshark -r " + pcap.string()), std::string::npos) << demo.output;
+
+    const int count = SummaryCount(demo.output);
+    ASSERT_GE(count, 20) << demo.output;
+    ExpectPacketFiles(demoFolder / "captures", count);
+    EXPECT_EQ(TsharkFrames(pcap).size(), static_cast<std::size_t>(count));
+}
+
+}  // namespace
+}  // namespace mirrowen::tooltest

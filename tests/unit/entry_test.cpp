@@ -1,0 +1,155 @@
+#include <filesystem>
+#include <string>
+
+#include "entry/application_name.h"
+#include "scripted_capture.h"
+
+namespace mirrowen::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+using EntryPoint = ScriptedCapture;
+
+TEST_F(EntryPoint, RefusesEachInvalidArgumentWithoutTouchingAnything) {
+    const std::string folderText = (folder_ / "").string();  // ends in '/': a trim would show
+    struct Case {
+        const char* what;
+        const char* adapter;
+        bool folderGiven;
+        const char* folderOverride;
+        bool flagGiven;
+        bool countGiven;
+    };
+    const Case cases[] = {
+        {"null adapter", nullptr, true, nullptr, true, true},
+        {"empty adapter", "", true, nullptr, true, true},
+        {"one-byte adapter", "r", true, nullptr, true, true},
+        {"null folder", "rpcap://eth0", false, nullptr, true, true},
+        {"empty folder", "rpcap://eth0", true, "", true, true},
+        {"one-byte folder", "rpcap://eth0", true, "/", true, true},
+        {"null stop flag", "rpcap://eth0", true, nullptr, false, true},
+        {"null file count", "rpcap://eth0", true, nullptr, true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string folder = c.folderOverride != nullptr ? c.folderOverride : folderText;
+        const std::string folderBefore = folder;
+        std::int32_t stopFlag = 7;
+        std::int32_t fileCount = 8;
+        const std::int32_t result =
+            Mirrowen(c.adapter, nullptr, c.folderGiven ? folder.data() : nullptr,
+                     c.flagGiven ? &stopFlag : nullptr, c.countGiven ? &fileCount : nullptr);
+        EXPECT_EQ(result, ResultRefused);
+        EXPECT_EQ(folder, folderBefore);
+        EXPECT_EQ(stopFlag, 7);
+        EXPECT_EQ(fileCount, 8);
+        EXPECT_FALSE(fs::exists(folder_)) << "the folder was created";
+        EXPECT_EQ(StandInOpenCount(), 0);
+    }
+}
+
+TEST_F(EntryPoint, TwoByteNamesAreEnoughAndReservedIsIgnored) {
+    std::string folder = (scratch_.path() / "x").string();
+    std::int32_t stopFlag = 1;
+    std::int32_t fileCount = -1;
+    int anything = 0;
+    EXPECT_EQ(Mirrowen("ab", &anything, folder.data(), &stopFlag, &fileCount), ResultFinished);
+    EXPECT_STREQ(StandInOpenedDevice(), "");
+    EXPECT_EQ(anything, 0);
+
+    const fs::path workingFolder = fs::current_path();
+    fs::current_path(scratch_.path());
+    std::string shortFolder = "ab";
+    EXPECT_EQ(Mirrowen("ab", nullptr, shortFolder.data(), &stopFlag, &fileCount), ResultFinished);
+    fs::current_path(workingFolder);
+    EXPECT_TRUE(fs::is_directory(scratch_.path() / "ab"));
+}
+
+TEST_F(EntryPoint, AStopStoredBeforeTheCallIsOverwrittenByTheReset) {
+    QueueFrame(Frame(100));
+    StandInQueueTimeout();
+    QueueFrame(Frame(100, 1));
+    // The flag starts at 1, yet every scripted read happens; the script's end finishes the call.
+    EXPECT_EQ(Capture(), ResultFinished);
+    EXPECT_EQ(StandInReadCount(), 4);
+    EXPECT_EQ(stopFlag_, 0);
+    EXPECT_EQ(fileCount_, 2);
+}
+
+TEST_F(EntryPoint, AFolderThatCannotBeCreatedLeavesFlagAndCountButComesBackTrimmed) {
+    std::string folder = (scratch_.path() / "missing" / "caps" / "").string();
+    const std::int32_t result = CaptureInto(folder);
+    EXPECT_EQ(result, ResultRefused);
+    EXPECT_STREQ(folder.c_str(), (scratch_.path() / "missing" / "caps").c_str());
+    EXPECT_EQ(stopFlag_, 1);
+    EXPECT_EQ(fileCount_, -1);
+    EXPECT_EQ(StandInOpenCount(), 0);
+}
+
+TEST_F(EntryPoint, AFailedOpenShowsTheCaptureLibraryTextAndReturnsAdapterFailed) {
+    StandInFailOpen("eth9: No such device exists");
+    std::int32_t result = 0;
+    const std::string message = StandardErrorOf([&] { result = Capture(); });
+    EXPECT_EQ(result, ResultAdapterFailed);
+    EXPECT_EQ(message, std::string(ApplicationName()) + ": eth9: No such device exists\n");
+    EXPECT_EQ(stopFlag_, 0);
+    EXPECT_EQ(fileCount_, 0);
+    EXPECT_EQ(StandInOpenCount(), 0);
+    EXPECT_EQ(StandInCloseCount(), 0);
+}
+
+TEST_F(EntryPoint, AWarningLeftByASuccessfulOpenIsNeverShown) {
+    StandInWarnOnOpen("eth0: you don't have permission to capture in promiscuous mode");
+    std::int32_t result = 0;
+    const std::string message = StandardErrorOf([&] { result = Capture(); });
+    EXPECT_EQ(result, ResultFinished);
+    EXPECT_EQ(message, "");
+}
+
+TEST_F(EntryPoint, ALinkOtherThanEthernetClosesTheHandleSilently) {
+    StandInSetLinkType(113);  // Linux cooked capture
+    QueueFrame(Frame(100));
+    std::int32_t result = 0;
+    const std::string message = StandardErrorOf([&] { result = Capture(); });
+    EXPECT_EQ(result, ResultNotEthernet);
+    EXPECT_EQ(message, "");
+    EXPECT_EQ(stopFlag_, 0);
+    EXPECT_EQ(fileCount_, 0);
+    EXPECT_EQ(StandInReadCount(), 0);
+    EXPECT_EQ(StandInOpenCount(), 1);
+    EXPECT_EQ(StandInCloseCount(), 1);
+}
+
+TEST(ApplicationName, IsTheFileNameCutAtItsLastDot) {
+    const struct {
+        const char* path;
+        const char* name;
+    } cases[] = {
+        {"/opt/x/Mirrowen.so", "Mirrowen"},
+        {"/opt/x/Other.Name.so", "Other.Name"},
+        {"C:\\Program Files\\Tool\\Mirrowen.dll", "Mirrowen"},
+        {"C:Mirrowen.dll", "Mirrowen"},
+        {"./Mirrowen.so", "Mirrowen"},
+        {"Mirrowen.so", "Mirrowen"},
+        {"/opt/x/Mirrowen", "Mirrowen"},
+        {"/opt/mirrowen-1.0/Mirrowen", "Mirrowen"},
+        {"", ""},
+    };
+    for (const auto& c : cases) {
+        char name[64];
+        DeriveApplicationName(c.path, name, sizeof name);
+        EXPECT_STREQ(name, c.name) << c.path;
+    }
+    char small[4];
+    DeriveApplicationName("/opt/Mirrowen.so", small, sizeof small);
+    EXPECT_STREQ(small, "Mir");
+}
+
+TEST(ApplicationName, IsTakenFromTheFileTheCodeWasLoadedFrom) {
+    // Linked into this test program, the library's code names itself after the program.
+    EXPECT_STREQ(ApplicationName(), "mirrowen_unit_tests");
+}
+
+}  // namespace
+}  // namespace mirrowen::testing

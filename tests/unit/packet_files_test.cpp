@@ -1,0 +1,123 @@
+#include <sys/resource.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "packetfile/packet_files.h"
+#include "scripted_capture.h"
+
+namespace mirrowen::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+using PacketFiles = ScriptedCapture;
+
+TEST(PacketFileName, IsFolderSeparatorNumberAndExtensionWithinTheBuffer) {
+    char name[32];
+    ASSERT_TRUE(packetfile::FormatPacketFileName("caps", 1, name, sizeof name));
+    EXPECT_STREQ(name, "caps/1.hda");
+    ASSERT_TRUE(packetfile::FormatPacketFileName("c", 2147483647, name, sizeof name));
+    EXPECT_STREQ(name, "c/2147483647.hda");
+
+    // "caps/12345.hda" is 14 bytes: 15 with the NUL fit, 14 do not.
+    char exact[15];
+    EXPECT_TRUE(packetfile::FormatPacketFileName("caps", 12345, exact, sizeof exact));
+    char canary[15 + 1] = {};
+    canary[14] = 'X';
+    EXPECT_FALSE(packetfile::FormatPacketFileName("caps", 12345, canary, 14));
+    EXPECT_EQ(canary[14], 'X');
+}
+
+TEST_F(PacketFiles, EveryCallNumbersFromOneAndLeavesHigherOldFilesAlone) {
+    for (unsigned i = 0; i < 5; ++i) QueueFrame(Frame(100, i));
+    ASSERT_EQ(Capture(), ResultFinished);
+    for (unsigned i = 0; i < 3; ++i) QueueFrame(Frame(200, 10 + i));
+    ASSERT_EQ(Capture(), ResultFinished);
+    EXPECT_EQ(fileCount_, 3);
+    for (int number = 1; number <= 3; ++number) {
+        EXPECT_EQ(ReadWholeFile(PacketFile(number)),
+                  Frame(200, 10 + static_cast<unsigned>(number) - 1));
+    }
+    EXPECT_EQ(ReadWholeFile(PacketFile(4)), Frame(100, 3));
+    EXPECT_EQ(ReadWholeFile(PacketFile(5)), Frame(100, 4));
+}
+
+TEST_F(PacketFiles, AFileThatCannotBeCreatedEndsTheCallWithTheCountBeforeIt) {
+    fs::create_directories(PacketFile(4));  // a directory holds the name of file 4
+    for (unsigned i = 0; i < 6; ++i) QueueFrame(Frame(100, i));
+    EXPECT_EQ(Capture(), ResultFileFailed);
+    EXPECT_EQ(fileCount_, 3);
+    EXPECT_EQ(StandInReadCount(), 4);
+    EXPECT_EQ(StandInCloseCount(), 1);
+    EXPECT_TRUE(fs::is_directory(PacketFile(4)));
+    EXPECT_FALSE(fs::exists(PacketFile(5)));
+}
+
+TEST_F(PacketFiles, ALinkAtAPacketFileNameIsNotFollowed) {
+    fs::create_directory(folder_);
+    const fs::path target = scratch_.path() / "precious";
+    std::ofstream(target) << "must survive";
+    fs::create_symlink(target, PacketFile(2));
+    QueueFrame(Frame(100, 1));
+    QueueFrame(Frame(100, 2));
+    EXPECT_EQ(Capture(), ResultFileFailed);
+    EXPECT_EQ(fileCount_, 1);
+    EXPECT_TRUE(fs::is_symlink(PacketFile(2)));
+    const auto kept = ReadWholeFile(target);
+    EXPECT_EQ(std::string(kept.begin(), kept.end()), "must survive");
+}
+
+// Limits the size of any file this process writes, with SIGXFSZ ignored so that an oversized
+// write fails instead of ending the process; both are restored afterwards.
+class FileSizeLimit {
+  public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &saved_);
+        previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = saved_;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &saved_);
+        std::signal(SIGXFSZ, previousHandler_);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+  private:
+    rlimit saved_{};
+    void (*previousHandler_)(int) = nullptr;
+};
+
+TEST_F(PacketFiles, AWriteThatFailsPartWayLeavesNoPartialFile) {
+    fs::create_directory(folder_);
+    for (unsigned i = 0; i < 3; ++i) QueueFrame(Frame(i == 1 ? 1514 : 500, i));
+    std::int32_t result = 0;
+    {
+        const FileSizeLimit limit(1000);
+        result = Capture();
+    }
+    EXPECT_EQ(result, ResultFileFailed);
+    EXPECT_EQ(fileCount_, 1);
+    EXPECT_EQ(ReadWholeFile(PacketFile(1)), Frame(500, 0));
+    EXPECT_FALSE(fs::exists(PacketFile(2))) << "the truncated file was left behind";
+    EXPECT_EQ(StandInReadCount(), 2);
+}
+
+TEST_F(PacketFiles, ANameBeyondThePathLimitCannotBeCreated) {
+    // A folder path of 4093 bytes fits; "<folder>/1.hda" (4099 bytes) does not.
+    std::string folder = scratch_.path().string();
+    if ((4093 - folder.size()) % 2 != 0) folder += "/";
+    while (folder.size() < 4093) folder += "/.";
+    QueueFrame(Frame(100));
+    EXPECT_EQ(CaptureInto(folder), ResultFileFailed);
+    EXPECT_EQ(fileCount_, 0);
+    EXPECT_FALSE(fs::exists(scratch_.path() / "1.hda"));
+}
+
+}  // namespace
+}  // namespace mirrowen::testing

@@ -1,0 +1,10 @@
+// The adapters libpcap can open, in the form the capture takes them.
+#pragma once
+
+namespace mirrowen::tool {
+
+// Prints one adapter a line: its source name, its flags and its description. Returns the exit
+// status.
+int ListAdapters();
+
+}  // namespace mirrowen::tool

@@ -1,0 +1,224 @@
+#include "capture_session.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <thread>
+
+#include "exit_status.h"
+
+namespace mirrowen::tool {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+static_assert(std::atomic_ref<std::int32_t>::is_always_lock_free,
+              "the signal handler stores into the stop flag and must not take a lock");
+
+// The two integers of the host protocol. The stop flag is at file scope because the signal
+// handler stores into it.
+alignas(std::atomic_ref<std::int32_t>::required_alignment) std::int32_t stopFlag = 0;
+alignas(std::atomic_ref<std::int32_t>::required_alignment) std::int32_t fileCount = 0;
+// Which signal asked for the stop. The call overwrites a stop stored before its own reset, so the
+// watching loop stores the stop again for as long as this is set.
+volatile std::sig_atomic_t stopSignal = 0;
+
+extern "C" void RequestStop(int signalNumber) {
+    stopSignal = signalNumber;
+    std::atomic_ref<std::int32_t>(stopFlag).store(1);
+}
+
+class StopSignals {
+  public:
+    StopSignals() {
+        struct sigaction action {};
+        action.sa_handler = RequestStop;
+        sigemptyset(&action.sa_mask);
+        // A second Ctrl-C gets the default action, for a capture that does not stop.
+        action.sa_flags = SA_RESETHAND;
+        sigaction(SIGINT, &action, &previousInterrupt_);
+        sigaction(SIGTERM, &action, &previousTerminate_);
+    }
+    ~StopSignals() {
+        sigaction(SIGINT, &previousInterrupt_, nullptr);
+        sigaction(SIGTERM, &previousTerminate_, nullptr);
+    }
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+
+  private:
+    struct sigaction previousInterrupt_ {};
+    struct sigaction previousTerminate_ {};
+};
+
+// Starts the worker with the stop signals blocked, so that they are handled on this thread and
+// never interrupt the capture library's waits.
+std::thread StartWorker(MirrowenFunction mirrowen, const CaptureRequest& request,
+                        std::string& folderBuffer, std::atomic<std::int32_t>& result,
+                        std::atomic<bool>& finished) {
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    sigset_t previous;
+    pthread_sigmask(SIG_BLOCK, &stopSignals, &previous);
+    std::thread worker([mirrowen, &request, &folderBuffer, &result, &finished] {
+        result.store(mirrowen(request.adapterName.c_str(), nullptr, folderBuffer.data(), &stopFlag,
+                              &fileCount));
+        finished.store(true);
+    });
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    return worker;
+}
+
+double SecondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+double Rate(std::int32_t files, double seconds) { return seconds > 0 ? files / seconds : 0; }
+
+void ShowProgress(std::int32_t files, double seconds, bool overwrite) {
+    char line[128];
+    std::snprintf(line, sizeof line, "%s%d files written, %.1f files/s, %.1f s elapsed%s",
+                  overwrite ? "\r\033[K" : "", files, Rate(files, seconds), seconds,
+                  overwrite ? "" : "\n");
+    std::cerr << line << std::flush;
+}
+
+std::string StopText(const CaptureOutcome& outcome) {
+    switch (outcome.reason) {
+        case StopReason::Signal:
+            return outcome.signalNumber == SIGINT ? "stopped by Ctrl-C (SIGINT)"
+                                                  : "stopped by SIGTERM";
+        case StopReason::FileLimit:
+            return "stopped at the requested file count";
+        case StopReason::Duration:
+            return "stopped after the requested duration";
+        case StopReason::None:
+            break;
+    }
+    return "the capture source ended";
+}
+
+}  // namespace
+
+std::string AdapterSourceName(const std::string& name) {
+    static constexpr std::string_view kPrefix = "rpcap://";
+    return name.starts_with(kPrefix) ? name : std::string(kPrefix) + name;
+}
+
+CaptureOutcome RunCapture(MirrowenFunction mirrowen, const CaptureRequest& request) {
+    using namespace std::chrono_literals;
+    const std::atomic_ref<std::int32_t> stop(stopFlag);
+    const std::atomic_ref<std::int32_t> count(fileCount);
+    stop.store(0);
+    count.store(0);
+    stopSignal = 0;
+
+    // The module may cut one trailing separator off the folder in this buffer while it runs.
+    std::string folderBuffer = request.folderPath;
+    std::atomic<std::int32_t> result{0};
+    std::atomic<bool> finished{false};
+    CaptureOutcome outcome;
+
+    const bool overwriteProgress = isatty(STDERR_FILENO) != 0;
+    const StopSignals signals;
+    const Clock::time_point start = Clock::now();
+    std::thread worker = StartWorker(mirrowen, request, folderBuffer, result, finished);
+    Clock::time_point lastProgress = start;
+    while (!finished.load()) {
+        std::this_thread::sleep_for(20ms);
+        const std::int32_t files = count.load();
+        const double seconds = SecondsSince(start);
+        if (outcome.reason == StopReason::None) {
+            if (stopSignal != 0) {
+                outcome.reason = StopReason::Signal;
+                outcome.signalNumber = stopSignal;
+            } else if (request.fileLimit && files >= *request.fileLimit) {
+                outcome.reason = StopReason::FileLimit;
+            } else if (request.durationSeconds && seconds >= *request.durationSeconds) {
+                outcome.reason = StopReason::Duration;
+            }
+        }
+        if (outcome.reason != StopReason::None) stop.store(1);
+        if (overwriteProgress && Clock::now() - lastProgress >= 250ms) {
+            ShowProgress(files, seconds, true);
+            lastProgress = Clock::now();
+        }
+    }
+    worker.join();
+
+    outcome.result = result.load();
+    outcome.files = count.load();
+    outcome.seconds = SecondsSince(start);
+    if (overwriteProgress) std::cerr << "\r\033[K";
+    if (outcome.result == ResultFinished) {
+        ShowProgress(outcome.files, outcome.seconds, false);
+    }
+    return outcome;
+}
+
+int ReportCapture(const CaptureRequest& request, const CaptureOutcome& outcome) {
+    const std::string& adapter = request.adapterName;
+    const std::string& folder = request.folderPath;
+    switch (outcome.result) {
+        case ResultFinished: {
+            char timing[64];
+            std::snprintf(timing, sizeof timing, "%.1f s", outcome.seconds);
+            std::cout << "Captured " << outcome.files << " packet files from " << adapter
+                      << " into " << folder << " in " << timing << "; " << StopText(outcome)
+                      << ".\n";
+            const std::filesystem::path next =
+                std::filesystem::path(folder) / (std::to_string(outcome.files + 1) + ".hda");
+            std::error_code error;
+            if (std::filesystem::exists(next, error)) {
+                std::cerr << "mirrowen: note: " << next.string()
+                          << " and perhaps more are left from an earlier capture; 'mirrowen "
+                             "export' would include them, so remove them or use a fresh folder\n";
+            }
+            return kExitSuccess;
+        }
+        case ResultRefused:
+            std::cerr << "mirrowen: the output folder " << folder
+                      << " was refused: it is not a folder and could not be created; make sure "
+                         "its parent folder exists and is writable, or choose another with -o\n";
+            break;
+        case ResultAdapterFailed:
+            std::cerr << "mirrowen: cannot open the adapter " << adapter
+                      << " (reason above); check its name with 'mirrowen list', and run as root "
+                         "or grant the program CAP_NET_RAW and CAP_NET_ADMIN\n";
+            break;
+        case ResultNotEthernet:
+            std::cerr << "mirrowen: the adapter " << adapter
+                      << " does not carry Ethernet frames; choose an Ethernet or loopback adapter "
+                         "from 'mirrowen list' (pseudo-devices such as 'any' are not Ethernet)\n";
+            break;
+        case ResultFileFailed:
+            std::cerr << "mirrowen: cannot write packet file " << outcome.files + 1 << ".hda in "
+                      << folder << " (" << outcome.files
+                      << " files were written before it); check the folder's free space and "
+                         "permissions\n";
+            break;
+        case ResultCaptureError:
+            std::cerr << "mirrowen: the capture on " << adapter << " failed while reading, after "
+                      << outcome.files
+                      << " files; the adapter may have gone down or been removed, check it with "
+                         "'mirrowen list' and start again\n";
+            break;
+        default:
+            std::cerr << "mirrowen: the capture module returned the unknown result "
+                      << outcome.result
+                      << "; it does not match this program, give the right one with --library\n";
+            return kExitUnknownResult;
+    }
+    return kExitCaptureBase + outcome.result;
+}
+
+}  // namespace mirrowen::tool

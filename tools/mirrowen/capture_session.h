@@ -1,0 +1,41 @@
+// One call of Mirrowen from the host's side: a worker thread makes the call, this thread watches
+// fileCount, shows progress and decides when to store into the stop flag.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "mirrowen.h"
+
+namespace mirrowen::tool {
+
+struct CaptureRequest {
+    std::string adapterName;  // "rpcap://<device>"
+    std::string folderPath;
+    std::optional<std::int64_t> fileLimit;  // stop once at least this many files are written
+    std::optional<double> durationSeconds;  // stop after this long
+};
+
+enum class StopReason { None, Signal, FileLimit, Duration };
+
+struct CaptureOutcome {
+    std::int32_t result = 0;
+    std::int32_t files = 0;
+    double seconds = 0;
+    StopReason reason = StopReason::None;
+    int signalNumber = 0;
+};
+
+// Prepends "rpcap://" unless the name already carries it, so "lo" and "rpcap://lo" both work.
+std::string AdapterSourceName(const std::string& name);
+
+// Runs the capture to its end. SIGINT and SIGTERM request a stop while it runs; a second one
+// ends the process at once.
+CaptureOutcome RunCapture(MirrowenFunction mirrowen, const CaptureRequest& request);
+
+// Prints the one-line summary (stdout) or the failure line (stderr) for an outcome and returns
+// the process exit status.
+int ReportCapture(const CaptureRequest& request, const CaptureOutcome& outcome);
+
+}  // namespace mirrowen::tool

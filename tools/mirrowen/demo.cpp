@@ -1,0 +1,126 @@
+#include "demo.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <stop_token>
+#include <thread>
+
+#include "capture_session.h"
+#include "exit_status.h"
+#include "pcap_export.h"
+
+namespace mirrowen::tool {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr int kDatagrams = 20;
+constexpr std::size_t kDatagramSize = 300;  // frames well over the 60 bytes the capture skips
+constexpr auto kCaptureOpens = 500ms;       // time for the capture to open before sending
+constexpr auto kDatagramSpacing = 100ms;
+constexpr double kCaptureSeconds = 3.5;
+
+class Socket {
+  public:
+    Socket() : descriptor_(socket(AF_INET, SOCK_DGRAM, 0)) {}
+    ~Socket() {
+        if (descriptor_ >= 0) close(descriptor_);
+    }
+    Socket(const Socket&) = delete;
+    Socket& operator=(const Socket&) = delete;
+    int get() const { return descriptor_; }
+
+  private:
+    int descriptor_;
+};
+
+// Sends kDatagrams UDP datagrams to a socket of its own on 127.0.0.1, never anywhere else.
+void SendLoopbackTraffic(const std::stop_token& stop) {
+    const Socket receiver;
+    const Socket sender;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (receiver.get() < 0 || sender.get() < 0 ||
+        bind(receiver.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        getsockname(receiver.get(), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        std::cerr << "mirrowen: the demo cannot open a socket on 127.0.0.1\n";
+        return;
+    }
+    std::this_thread::sleep_for(kCaptureOpens);
+    for (int index = 1; index <= kDatagrams && !stop.stop_requested(); ++index) {
+        char payload[kDatagramSize] = {};
+        std::snprintf(payload, sizeof payload, "Mirrowen demo datagram %d of %d", index,
+                      kDatagrams);
+        sendto(sender.get(), payload, sizeof payload, 0, reinterpret_cast<sockaddr*>(&address),
+               sizeof address);
+        std::this_thread::sleep_for(kDatagramSpacing);
+    }
+}
+
+// Removes the packet files of an earlier demo, so that the export holds this run's frames only.
+void RemoveEarlierPacketFiles(const std::filesystem::path& folder) {
+    std::error_code error;
+    for (int number = 1;; ++number) {
+        if (!std::filesystem::remove(folder / (std::to_string(number) + ".hda"), error)) break;
+    }
+}
+
+}  // namespace
+
+int RunDemo(MirrowenFunction mirrowen, const std::string& outputFolder) {
+    const std::filesystem::path base = std::filesystem::absolute(outputFolder);
+    const std::filesystem::path captures = base / "captures";
+    const std::filesystem::path pcap = base / "demo.pcap";
+    std::error_code error;
+    std::filesystem::create_directories(captures, error);
+    if (error) {
+        std::cerr << "mirrowen: cannot create " << captures.string() << ": " << error.message()
+                  << "; choose another folder with -o\n";
+        return kExitFailure;
+    }
+    RemoveEarlierPacketFiles(captures);
+
+    CaptureRequest request;
+    request.adapterName = "rpcap://lo";
+    request.folderPath = captures.string();
+    request.durationSeconds = kCaptureSeconds;
+    std::cout << "Capturing on " << request.adapterName << " for " << kCaptureSeconds
+              << " s while sending " << kDatagrams << " UDP datagrams to 127.0.0.1 ..."
+              << std::endl;
+    CaptureOutcome outcome;
+    {
+        const std::jthread traffic(SendLoopbackTraffic);
+        outcome = RunCapture(mirrowen, request);
+    }
+    const int captureStatus = ReportCapture(request, outcome);
+    if (captureStatus != kExitSuccess) return captureStatus;
+    if (outcome.files == 0) {
+        std::cerr << "mirrowen: the demo captured no frames on " << request.adapterName
+                  << "; check that the loopback adapter is up ('mirrowen list')\n";
+        return kExitFailure;
+    }
+
+    const ExportReport report = ExportToPcap(captures.string(), pcap.string());
+    const int exportStatus = ReportExport(captures.string(), pcap.string(), report);
+    if (exportStatus != kExitSuccess) return exportStatus;
+
+    std::cout << "\nThe packet files, one raw frame each: " << captures.string() << "/1.hda to "
+              << outcome.files << ".hda\n"
+              << "Look at them:\n"
+              << "  tshark -r " << pcap.string() << "\n"
+              << "  tshark -r " << pcap.string() << " -Y 'udp' -x | head -n 40\n"
+              << "  od -A d -t x1 " << (captures / "1.hda").string() << "\n";
+    return kExitSuccess;
+}
+
+}  // namespace mirrowen::tool

@@ -1,0 +1,14 @@
+// A capture on loopback of traffic the demo sends itself, exported to a pcap file.
+#pragma once
+
+#include <string>
+
+#include "mirrowen.h"
+
+namespace mirrowen::tool {
+
+// Writes the packet files to <outputFolder>/captures and the pcap to <outputFolder>/demo.pcap.
+// Returns the exit status.
+int RunDemo(MirrowenFunction mirrowen, const std::string& outputFolder);
+
+}  // namespace mirrowen::tool

@@ -1,0 +1,105 @@
+// mirrowen: the command-line host of the Mirrowen capture module.
+#include <CLI/CLI.hpp>
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+#include "adapter_list.h"
+#include "capture_session.h"
+#include "demo.h"
+#include "exit_status.h"
+#include "module_loader.h"
+#include "pcap_export.h"
+
+namespace {
+
+using namespace mirrowen::tool;
+
+constexpr const char* kCaptureStatuses =
+    "Exit status: 0 finished (Ctrl-C, --count or --duration); 1 other failure; 2 bad option; "
+    "3 capture module not found; 12 output folder refused; 13 adapter cannot be opened; "
+    "14 adapter is not Ethernet; 15 a packet file cannot be written; 16 the capture failed while "
+    "reading; 17 unknown result from the module.";
+
+int Capture(const std::string& adapter, const std::string& folder, std::int64_t fileLimit,
+            double durationSeconds, const std::string& library) {
+    const std::optional<LoadedModule> module = LoadModule(library);
+    if (!module) return kExitModuleMissing;
+    CaptureRequest request;
+    request.adapterName = AdapterSourceName(adapter);
+    // An absolute path names the folder plainly in every message.
+    request.folderPath = std::filesystem::absolute(folder).string();
+    if (fileLimit > 0) request.fileLimit = fileLimit;
+    if (durationSeconds > 0) request.durationSeconds = durationSeconds;
+    return ReportCapture(request, RunCapture(module->function, request));
+}
+
+int Demo(const std::string& folder, const std::string& library) {
+    const std::optional<LoadedModule> module = LoadModule(library);
+    if (!module) return kExitModuleMissing;
+    return RunDemo(module->function, folder);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"Writes live network traffic to disk, one file per frame.", "mirrowen"};
+    app.set_version_flag("--version", "mirrowen " MIRROWEN_VERSION);
+    app.require_subcommand(1);
+
+    CLI::App* list = app.add_subcommand("list", "List the adapters libpcap can open");
+
+    std::string adapter = "rpcap://lo";
+    std::string folder = "captures";
+    std::int64_t fileLimit = 0;
+    double durationSeconds = 0;
+    std::string library;
+    CLI::App* capture = app.add_subcommand(
+        "capture", "Capture one adapter's frames into a folder, one file each, until Ctrl-C");
+    capture->add_option("-i,--adapter", adapter, "Adapter to capture, e.g. rpcap://eth0 or eth0")
+        ->capture_default_str();
+    capture->add_option("-o,--output", folder, "Folder for the packet files 1.hda, 2.hda, ...")
+        ->capture_default_str();
+    capture->add_option("--count", fileLimit, "Stop once at least N packet files are written")
+        ->type_name("N")
+        ->check(CLI::Range(std::int64_t{1}, std::int64_t{INT32_MAX}));
+    capture->add_option("--duration", durationSeconds, "Stop after this many seconds")
+        ->type_name("SECONDS")
+        ->check(CLI::Range(0.001, 1e7));
+    capture->add_option("--library", library, "The capture module to load (Mirrowen.so)")
+        ->type_name("PATH");
+    capture->footer(kCaptureStatuses);
+
+    std::string exportFolder;
+    std::string exportOutput;
+    CLI::App* exporter = app.add_subcommand(
+        "export", "Write a folder's packet files into one pcap file for Wireshark or tshark");
+    exporter->add_option("FOLDER", exportFolder, "Folder holding 1.hda, 2.hda, ...")->required();
+    exporter->add_option("OUTPUT", exportOutput, "The pcap file to write")->required();
+    exporter->footer(
+        "Frame times are the packet files' modification times. Exit status: 0 all written; 1 "
+        "failure; 4 written, but some packet files were skipped (listed on stderr).");
+
+    std::string demoFolder = "mirrowen-demo";
+    CLI::App* demo = app.add_subcommand(
+        "demo", "Capture a few seconds of loopback traffic the demo sends itself, export a pcap");
+    demo->add_option("-o,--output", demoFolder, "Folder for the demo's packet files and pcap")
+        ->capture_default_str();
+    demo->add_option("--library", library, "The capture module to load (Mirrowen.so)")
+        ->type_name("PATH");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        return app.exit(error) == 0 ? kExitSuccess : kExitUsage;
+    }
+
+    if (*list) return ListAdapters();
+    if (*capture) return Capture(adapter, folder, fileLimit, durationSeconds, library);
+    if (*exporter) {
+        return ReportExport(exportFolder, exportOutput, ExportToPcap(exportFolder, exportOutput));
+    }
+    if (*demo) return Demo(demoFolder, library);
+    return kExitUsage;
+}
