@@ -22,8 +22,8 @@ EntrySearch SearchEntry(const char* path) {
 bool MakeFolder(const char* path) { return CreateDirectoryA(path, nullptr) != FALSE; }
 
 FileHandle CreatePacketFile(const char* path) {
-    // No sharing: nobody else opens a packet file while it is being written. The handle is
-    // inheritable, as packet files have always been on Windows.
+    // No sharing: nobody else opens a packet file while it is being written. Default security,
+    // and a handle that child processes may inherit, as the library's contract fixes it.
     SECURITY_ATTRIBUTES inheritable{.nLength = sizeof(SECURITY_ATTRIBUTES),
                                     .lpSecurityDescriptor = nullptr,
                                     .bInheritHandle = TRUE};

@@ -17,7 +17,7 @@ namespace wine_test {
 // A file beside the running test program.
 std::string BesideThisProgram(const std::string& name);
 
-// Loads a DLL by path and binds its Mirrowen; the DLL stays loaded for the whole process.
+// Loads a DLL by path and binds its Mirrowen; throws if either fails.
 MirrowenFunction LoadMirrowen(const std::string& dllPath);
 // Mirrowen.dll beside the test program, loaded at the first use.
 MirrowenFunction TheMirrowen();
