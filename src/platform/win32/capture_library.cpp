@@ -38,7 +38,11 @@ HMODULE LoadWpcap() {
     const UINT length = GetSystemDirectoryA(path, MAX_PATH);
     if (length != 0 && length + sizeof kNpcapFile <= MAX_PATH) {
         std::memcpy(path + length, kNpcapFile, sizeof kNpcapFile);
-        if (HMODULE module = LoadLibraryA(path)) return module;
+        // Npcap's wpcap.dll imports Packet.dll from the same folder, so that folder is searched
+        // for its imports (without changing the host's own DLL search).
+        if (HMODULE module = LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH)) {
+            return module;
+        }
     }
     // Not being in the Npcap folder either says nothing more than the default search did.
     SetLastError(defaultSearchFailure);
