@@ -43,29 +43,36 @@ TEST(WithoutCaptureLibrary, TheCallGives3AndTheBoxSaysTheLibraryCouldNotBeLoaded
 
 namespace {
 
-// Npcap installs wpcap.dll in an Npcap folder of the system directory, which is not on the
-// default search path; the library looks there after the default search. The copy put there is
-// taken away again at the end, so that the other tests of the run still find no capture library.
+// Npcap installs wpcap.dll, and the Packet.dll it imports, in an Npcap folder of the system
+// directory, which is not on the default search path; the library looks there after the default
+// search. The copies put there are taken away again at the end, so that the other tests of the run
+// still find no capture library.
 class NpcapInstalled : public ::testing::Test {
   protected:
     void SetUp() override {
         char system[MAX_PATH];
         ASSERT_NE(GetSystemDirectoryA(system, MAX_PATH), 0u);
         folder = std::string(system) + "\\Npcap";
-        dll = folder + "\\wpcap.dll";
         ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
-        ASSERT_TRUE(CopyFileA(BesideThisProgram("..\\wpcap.dll").c_str(), dll.c_str(), TRUE));
+        for (const char* file : {"wpcap.dll", "Packet.dll"}) {
+            const std::string installed = folder + "\\" + file;
+            ASSERT_TRUE(CopyFileA(BesideThisProgram(std::string("..\\npcap\\") + file).c_str(),
+                                  installed.c_str(), TRUE));
+            installedFiles.push_back(installed);
+        }
     }
     void TearDown() override {
         // The library keeps the capture library it bound for the rest of the process; this
-        // process makes no call after the test, so the copy can be unloaded and deleted.
-        if (const HMODULE bound = GetModuleHandleA(dll.c_str())) FreeLibrary(bound);
-        DeleteFileA(dll.c_str());
+        // process makes no call after the test, so the copies can be unloaded and deleted.
+        for (const std::string& file : installedFiles) {
+            if (const HMODULE loaded = GetModuleHandleA(file.c_str())) FreeLibrary(loaded);
+        }
+        for (const std::string& file : installedFiles) DeleteFileA(file.c_str());
         RemoveDirectoryA(folder.c_str());
     }
 
     std::string folder;
-    std::string dll;
+    std::vector<std::string> installedFiles;
 };
 
 TEST_F(NpcapInstalled, TheCaptureLibraryInTheNpcapFolderIsBound) {
@@ -79,7 +86,7 @@ TEST_F(NpcapInstalled, TheCaptureLibraryInTheNpcapFolderIsBound) {
               ResultFinished);
     watcher.CallReturned();
     EXPECT_FALSE(watcher.Seen().found);
-    EXPECT_NE(GetModuleHandleA(dll.c_str()), nullptr);
+    EXPECT_NE(GetModuleHandleA(installedFiles.front().c_str()), nullptr);
 }
 
 }  // namespace
