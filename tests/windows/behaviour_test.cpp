@@ -273,8 +273,8 @@ TEST_F(Behaviour, TheCountNeverNamesAFileStillBeingWritten) {
     fileCount = 0;
 
     std::atomic<bool> done{false};
+    std::atomic<int> checks{0};
     int incomplete = 0;
-    int checks = 0;
     std::thread watcher([&] {
         while (!done) {
             const std::int32_t count = LoadShared(fileCount);
@@ -288,6 +288,15 @@ TEST_F(Behaviour, TheCountNeverNamesAFileStillBeingWritten) {
             ++checks;
         }
     });
+    // Halfway through, the capture waits (bounded) until the watcher has looked at least once,
+    // so that a busy machine cannot leave the watcher nothing to check.
+    StandInOnRead(
+        [](int readNumber, void* context) {
+            if (readNumber != kFrames / 2) return;
+            const auto* checks = static_cast<std::atomic<int>*>(context);
+            for (int waitedMs = 0; *checks == 0 && waitedMs < 10000; ++waitedMs) Sleep(1);
+        },
+        &checks);
     const std::int32_t result = CallInto(scratch.path());
     done = true;
     watcher.join();
