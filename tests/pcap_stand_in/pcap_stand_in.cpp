@@ -1,6 +1,10 @@
 #include "pcap_stand_in.h"
 
+#if defined(_WIN32)
+#include "platform/win32/wpcap.h"  // wpcap.dll's interface, as the library itself binds it
+#else
 #include <pcap/pcap.h>
+#endif
 
 #include <cstring>
 #include <deque>
@@ -110,6 +114,8 @@ pcap_t* pcap_open_live(const char* device, int snapshotLength, int promiscuous, 
 
 int pcap_datalink(pcap_t*) { return TheScript().linkType; }
 
+#if !defined(_WIN32)
+// Asked for only by the Linux reads; blocking reads whose timeout fires are what is scripted.
 int pcap_setnonblock(pcap_t*, int, char*) { return 0; }
 
 int pcap_getnonblock(pcap_t*, char*) { return 0; }
@@ -117,6 +123,7 @@ int pcap_getnonblock(pcap_t*, char*) { return 0; }
 int pcap_get_selectable_fd(pcap_t*) { return -1; }
 
 const struct timeval* pcap_get_required_select_timeout(pcap_t*) { return nullptr; }
+#endif
 
 int pcap_next_ex(pcap_t* capture, struct pcap_pkthdr** header, const u_char** data) {
     Script& script = TheScript();

@@ -2,7 +2,9 @@
  * A scripted stand-in for the capture library. It exports the libpcap calls the library makes
  * (pcap_open_live, pcap_datalink, pcap_setnonblock, pcap_getnonblock, pcap_get_selectable_fd,
  * pcap_get_required_select_timeout, pcap_next_ex, pcap_close) and is linked in place of libpcap
- * in test builds, so that a test decides what every call answers and counts what was called.
+ * in test builds, so that a test decides what every call answers and counts what was called. On
+ * Windows it is built as a fake wpcap.dll instead, exporting the four calls that Mirrowen.dll binds
+ * there (pcap_open_live, pcap_datalink, pcap_next_ex, pcap_close) and the StandIn* functions.
  *
  * The script is process-wide; tests that use it run one capture at a time.
  */

@@ -1,0 +1,112 @@
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "platform/platform.h"
+#include "platform/win32/wpcap.h"
+
+namespace mirrowen::platform {
+
+namespace {
+
+// wpcap.dll is bound at the first call rather than imported, so that Mirrowen.dll loads on a
+// machine without a capture library (the call then fails with a message), and so that Npcap's
+// copy, which is not on the default search path, is found too.
+struct CaptureLibrary {
+    decltype(&pcap_open_live) openLive = nullptr;
+    decltype(&pcap_datalink) datalink = nullptr;
+    decltype(&pcap_next_ex) nextEx = nullptr;
+    decltype(&pcap_close) close = nullptr;
+    DWORD failure = ERROR_SUCCESS;  // why binding failed, as GetLastError reported it
+
+    bool Bound() const { return failure == ERROR_SUCCESS; }
+};
+
+template <typename Function>
+bool Bind(HMODULE module, const char* name, Function& function) {
+    // GetProcAddress hands back a generic function pointer; the declared type is the real one.
+    function = reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+    return function != nullptr;
+}
+
+HMODULE LoadWpcap() {
+    if (HMODULE module = LoadLibraryA("wpcap.dll")) return module;
+    const DWORD defaultSearchFailure = GetLastError();
+    char path[MAX_PATH];
+    constexpr char kNpcapFile[] = "\\Npcap\\wpcap.dll";
+    const UINT length = GetSystemDirectoryA(path, MAX_PATH);
+    if (length != 0 && length + sizeof kNpcapFile <= MAX_PATH) {
+        std::memcpy(path + length, kNpcapFile, sizeof kNpcapFile);
+        // Npcap's wpcap.dll imports Packet.dll from the same folder, so that folder is searched
+        // for its imports (without changing the host's own DLL search).
+        if (HMODULE module = LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH)) {
+            return module;
+        }
+    }
+    // Not being in the Npcap folder either says nothing more than the default search did.
+    SetLastError(defaultSearchFailure);
+    return nullptr;
+}
+
+CaptureLibrary BindCaptureLibrary() {
+    CaptureLibrary library;
+    HMODULE module = LoadWpcap();
+    if (module == nullptr || !Bind(module, "pcap_open_live", library.openLive) ||
+        !Bind(module, "pcap_datalink", library.datalink) ||
+        !Bind(module, "pcap_next_ex", library.nextEx) ||
+        !Bind(module, "pcap_close", library.close)) {
+        library.failure = GetLastError();
+        if (library.failure == ERROR_SUCCESS) library.failure = ERROR_PROC_NOT_FOUND;
+        // A library that lacks a function stays loaded: it is bound once per process, and a
+        // module unloaded here could still be in use by the host.
+    }
+    return library;
+}
+
+// Bound once per process; C++ makes the first concurrent calls wait for one binding.
+const CaptureLibrary& TheCaptureLibrary() {
+    static const CaptureLibrary library = BindCaptureLibrary();
+    return library;
+}
+
+void DescribeBindingFailure(DWORD failure, char (&errorText)[kCaptureErrorSize]) {
+    char reason[kCaptureErrorSize] = "";
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, failure, 0,
+                   reason, sizeof reason, nullptr);
+    // The system's text ends with a line break; the message is one line.
+    reason[std::strcspn(reason, "\r\n")] = '\0';
+    if (reason[0] == '\0') std::snprintf(reason, sizeof reason, "error %lu", failure);
+    std::snprintf(errorText, sizeof errorText,
+                  "The capture library wpcap.dll could not be loaded: %s", reason);
+}
+
+}  // namespace
+
+CaptureHandle OpenCapture(const char* device, int snapshotLength, bool promiscuous,
+                          int readTimeoutMs, char (&errorText)[kCaptureErrorSize]) {
+    static_assert(kCaptureErrorSize == PCAP_ERRBUF_SIZE);
+    const CaptureLibrary& library = TheCaptureLibrary();
+    if (!library.Bound()) {
+        DescribeBindingFailure(library.failure, errorText);
+        return nullptr;
+    }
+    return library.openLive(device, snapshotLength, promiscuous ? 1 : 0, readTimeoutMs, errorText);
+}
+
+int LinkType(CaptureHandle capture) { return TheCaptureLibrary().datalink(capture); }
+
+// The capture library's read timeout fires on Windows with or without traffic.
+void PrepareReads(CaptureHandle) {}
+
+int ReadFrame(CaptureHandle capture, int, Frame& frame) {
+    pcap_pkthdr* header = nullptr;
+    const u_char* bytes = nullptr;
+    const int result = TheCaptureLibrary().nextEx(capture, &header, &bytes);
+    if (result == 1) frame = Frame{.capturedLength = header->caplen, .bytes = bytes};
+    return result;
+}
+
+void CloseCapture(CaptureHandle capture) { TheCaptureLibrary().close(capture); }
+
+}  // namespace mirrowen::platform

@@ -1,0 +1,40 @@
+// The part of the capture library's interface that Mirrowen uses, as wpcap.dll (WinPcap, Npcap)
+// exports it on 32-bit Windows: C functions with the cdecl convention. The library binds these by
+// name at run time; the declarations give the types and are never called directly.
+#pragma once
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define PCAP_ERRBUF_SIZE 256
+#define PCAP_ERROR_BREAK -2
+#define DLT_EN10MB 1
+
+typedef struct pcap pcap_t;
+typedef unsigned char u_char;
+typedef uint32_t bpf_u_int32;
+
+// Windows' own struct timeval: two 32-bit longs.
+struct pcap_timeval {
+    long tv_sec;
+    long tv_usec;
+};
+
+struct pcap_pkthdr {
+    struct pcap_timeval ts;
+    bpf_u_int32 caplen;
+    bpf_u_int32 len;
+};
+
+pcap_t* __cdecl pcap_open_live(const char* device, int snapshotLength, int promiscuous,
+                               int timeoutMs, char* errorBuffer);
+int __cdecl pcap_datalink(pcap_t* capture);
+int __cdecl pcap_next_ex(pcap_t* capture, struct pcap_pkthdr** header, const u_char** data);
+void __cdecl pcap_close(pcap_t* capture);
+
+#ifdef __cplusplus
+}
+#endif
