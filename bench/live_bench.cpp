@@ -278,15 +278,24 @@ Outcome RunTcpdump(const Case& test, const fs::path& folder, std::uint64_t frame
 // frame with the same three calls (or not at all); the kernel's drop count comes from pcap_stats.
 Outcome RunReference(const Case& test, const fs::path& folder, std::uint64_t frames, bool store) {
     TrafficGenerator generator(VethNamespace::kSendEnd);
-    char errorText[PCAP_ERRBUF_SIZE] = "";
-    pcap_t* capture = pcap_open_live(VethNamespace::kCaptureEnd, 65536, 1, 200, errorText);
-    if (capture == nullptr) throw std::runtime_error(errorText);
-    pcap_setnonblock(capture, 1, errorText);
+    std::atomic<bool> opened{false};
     std::atomic<bool> stop{false};
     std::atomic<std::uint64_t> stored{0};
     double cpuSeconds = 0;
     pcap_stat statistics{};
+    std::string failure;
+    // The reader opens and closes the capture itself, so that its CPU time covers what the
+    // library's thread does.
     std::thread reader([&] {
+        char errorText[PCAP_ERRBUF_SIZE] = "";
+        pcap_t* capture = pcap_open_live(VethNamespace::kCaptureEnd, 65536, 1, 200, errorText);
+        if (capture == nullptr) {
+            failure = errorText;
+            opened.store(true);
+            return;
+        }
+        pcap_setnonblock(capture, 1, errorText);
+        opened.store(true);
         const std::string prefix = folder.string() + "/";
         char name[4096];
         std::memcpy(name, prefix.data(), prefix.size());
@@ -314,15 +323,22 @@ Outcome RunReference(const Case& test, const fs::path& folder, std::uint64_t fra
             stored.fetch_add(1);
         }
         pcap_stats(capture, &statistics);
+        pcap_close(capture);
         cpuSeconds = ThreadCpuSeconds();
     });
+    const auto openLimit = Clock::now() + kCallLimit;
+    while (!opened.load() && Clock::now() < openLimit) std::this_thread::sleep_for(1ms);
+    if (!opened.load() || !failure.empty()) {
+        stop.store(true);
+        reader.join();
+        throw std::runtime_error("reference capture: " + failure);
+    }
     const auto start = Clock::now();
     Outcome outcome;
     outcome.sent = generator.Send(test.size, 0, frames, test.rate, kSendLimit);
     const auto lastStored = WaitUntilQuiet([&] { return stored.load(); });
     stop.store(true);
     reader.join();
-    pcap_close(capture);
     outcome.stored = stored.load();
     outcome.ringDrops = statistics.ps_drop;
     outcome.activeSeconds = Seconds(lastStored - start);
