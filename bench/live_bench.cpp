@@ -413,15 +413,27 @@ Options ParseOptions(int argc, char** argv) {
 }
 
 // The scratch folders of one process: a tmpfs of its own and a directory on disk.
+//
+// A tmpfs folder goes when the next one is made (it holds memory), a disk folder only with the
+// process: ext4 without a journal skips inodes freed in the last minute or more when it
+// allocates, at a cost per skipped inode, so removing one run's files would slow the next runs
+// by far more than anything measured here.
 class Folders {
   public:
     Folders() : disk_(mirrowen::bench::DiskParent()) {}
-    // A fresh, empty folder on the named file system, removed when the returned object goes.
-    std::unique_ptr<mirrowen::bench::ScratchDirectory> Fresh(const std::string& fileSystem) const {
-        if (fileSystem == "tmpfs")
-            return std::make_unique<mirrowen::bench::ScratchDirectory>(tmpfs_.path());
-        if (fileSystem == "disk")
-            return std::make_unique<mirrowen::bench::ScratchDirectory>(disk_.path());
+    // A fresh, empty folder on the named file system.
+    fs::path Fresh(const std::string& fileSystem) {
+        if (fileSystem == "tmpfs") {
+            currentTmpfsFolder_.reset();
+            currentTmpfsFolder_ =
+                std::make_unique<mirrowen::bench::ScratchDirectory>(tmpfs_.path());
+            return currentTmpfsFolder_->path();
+        }
+        if (fileSystem == "disk") {
+            const fs::path folder = disk_.path() / std::to_string(++diskFolders_);
+            fs::create_directory(folder);
+            return folder;
+        }
         throw std::invalid_argument("unknown file system " + fileSystem);
     }
     std::string Describe(const std::string& fileSystem) const {
@@ -434,16 +446,18 @@ class Folders {
   private:
     mirrowen::bench::ScratchTmpfs tmpfs_;
     mirrowen::bench::ScratchDirectory disk_;
+    std::unique_ptr<mirrowen::bench::ScratchDirectory> currentTmpfsFolder_;
+    int diskFolders_ = 0;
 };
 
-Outcome RunCase(const Case& test, const Folders& folders, const VethNamespace& network,
+Outcome RunCase(const Case& test, Folders& folders, const VethNamespace& network,
                 MirrowenFunction function, double seconds) {
-    const auto folder = folders.Fresh(test.fileSystem);
+    const fs::path folder = folders.Fresh(test.fileSystem);
     const std::uint64_t frames = test.FrameCount(seconds);
-    if (test.peer == "library") return RunLibrary(test, network, function, folder->path(), frames);
-    if (test.peer == "tcpdump") return RunTcpdump(test, folder->path(), frames);
-    if (test.peer == "reference-read") return RunReference(test, folder->path(), frames, false);
-    if (test.peer == "reference-store") return RunReference(test, folder->path(), frames, true);
+    if (test.peer == "library") return RunLibrary(test, network, function, folder, frames);
+    if (test.peer == "tcpdump") return RunTcpdump(test, folder, frames);
+    if (test.peer == "reference-read") return RunReference(test, folder, frames, false);
+    if (test.peer == "reference-store") return RunReference(test, folder, frames, true);
     throw std::invalid_argument("unknown peer " + test.peer);
 }
 
@@ -501,7 +515,7 @@ void PrintMedianRow(const std::string& fileSystem, const Case& test,
 }
 
 void Sweep(const Options& options, MirrowenFunction function) {
-    const Folders folders;
+    Folders folders;
     const VethNamespace network;
     std::vector<Case> cases;
     for (const auto& fileSystem : options.fileSystems)
@@ -526,7 +540,7 @@ void Sweep(const Options& options, MirrowenFunction function) {
 }
 
 void Step(const Options& options, MirrowenFunction function) {
-    const Folders folders;
+    Folders folders;
     const VethNamespace network;
     std::printf("%s", kTableHeader);
     double highestLossFree = 0;
@@ -553,7 +567,7 @@ void Step(const Options& options, MirrowenFunction function) {
 }
 
 void StopLatency(MirrowenFunction function) {
-    const Folders folders;
+    Folders folders;
     const VethNamespace network;
     const mirrowen::testing::FrameSender probeSender(VethNamespace::kSendEnd);
     std::mt19937 random(5);
@@ -561,7 +575,7 @@ void StopLatency(MirrowenFunction function) {
     std::vector<double> latenciesMs;
     for (int stop = 0; stop < 20; ++stop) {
         const auto folder = folders.Fresh("tmpfs");
-        LibraryCapture capture(function, folder->path().string());
+        LibraryCapture capture(function, folder.string());
         capture.WaitUntilCapturing(probeSender);
         // The stops land at every point of the read's wait, not only just after a frame.
         std::this_thread::sleep_for(std::chrono::milliseconds(idleMs(random)));
@@ -581,8 +595,8 @@ void StopLatency(MirrowenFunction function) {
 void SyscallRun(const Options& options, MirrowenFunction function) {
     auto folders = std::make_unique<Folders>();
     const VethNamespace network;
-    auto folder = folders->Fresh("tmpfs");
-    std::string folderPath = folder->path().string();
+    const fs::path folder = folders->Fresh("tmpfs");
+    std::string folderPath = folder.string();
     std::int32_t stopFlag = 0, fileCount = 0;
     std::uint64_t sent = 0;
     std::thread traffic([&] {
@@ -603,12 +617,9 @@ void SyscallRun(const Options& options, MirrowenFunction function) {
     traffic.join();
     std::printf("result %d sent %llu stored %d (with %llu probes)\n", result,
                 static_cast<unsigned long long>(sent), fileCount,
-                static_cast<unsigned long long>(LeadingProbeFiles(folder->path())));
+                static_cast<unsigned long long>(LeadingProbeFiles(folder)));
     // Removing the files costs a call or two per file; on another thread it stays out of the count.
-    std::thread([&] {
-        folder.reset();
-        folders.reset();
-    }).join();
+    std::thread([&] { folders.reset(); }).join();
 }
 
 }  // namespace
