@@ -1,5 +1,6 @@
 #include "scratch_folders.h"
 
+#include <sched.h>
 #include <sys/mount.h>
 #include <unistd.h>
 
@@ -22,8 +23,12 @@ std::filesystem::path MakeFreshDirectory(const std::filesystem::path& parent) {
 }  // namespace
 
 ScratchTmpfs::ScratchTmpfs() : path_(MakeFreshDirectory(std::filesystem::temp_directory_path())) {
+    // The mount is made in a mount namespace of the process's own (mounts of the system still
+    // reach it, its own reach nobody), so that it goes with the process however that ends.
     // Sized for the largest run (a million small files and their inodes) with room to spare.
-    mounted_ = mount("mirrowen-bench", path_.c_str(), "tmpfs", 0, "size=2g,nr_inodes=4m") == 0;
+    mounted_ = unshare(CLONE_NEWNS) == 0 &&
+               mount(nullptr, "/", nullptr, MS_REC | MS_SLAVE, nullptr) == 0 &&
+               mount("mirrowen-bench", path_.c_str(), "tmpfs", 0, "size=2g,nr_inodes=4m") == 0;
     if (!mounted_) {
         std::filesystem::remove(path_);
         path_ = MakeFreshDirectory("/dev/shm");

@@ -6,8 +6,9 @@
 namespace mirrowen::bench {
 
 // A tmpfs of the benchmark's own, mounted on a fresh directory under the system's temporary
-// directory and unmounted (with the directory removed) by the destructor. Needs root; where the
-// mount is refused, a fresh directory under /dev/shm (also tmpfs) is used instead.
+// directory and unmounted (with the directory removed) by the destructor. Needs root, and must be
+// made before the process starts a thread (it moves the process into a mount namespace of its
+// own); where the mount is refused, a fresh directory under /dev/shm (also tmpfs) is used.
 class ScratchTmpfs {
   public:
     ScratchTmpfs();
