@@ -9,6 +9,12 @@ namespace mirrowen::platform {
 
 namespace {
 
+// While no frame comes, the wait is cut into slices of at most 100 ms: releasing the capture socket
+// at the end takes the kernel a few tens of milliseconds more, and a stop on an idle adapter should
+// end the call within a quarter of a second. Frames are still handed over by the read timeout, so
+// this only adds wake-ups while idle (10 a second instead of 5).
+constexpr int kLongestIdleWaitMs = 100;
+
 // Linux's capture library does not return from a blocking read while no frame arrives (an empty
 // TPACKET_V3 block is never handed over), so a stop on an idle adapter would never be seen.
 // Reads are therefore non-blocking, and the wait between them is a poll bounded by the read
@@ -17,7 +23,7 @@ bool WaitForFrames(CaptureHandle capture, int readTimeoutMs) {
     char errorText[PCAP_ERRBUF_SIZE];
     if (pcap_getnonblock(capture, errorText) != 1) return false;  // a blocking read waited already
     const int descriptor = pcap_get_selectable_fd(capture);
-    int waitMs = readTimeoutMs;
+    int waitMs = std::min(readTimeoutMs, kLongestIdleWaitMs);
     if (const timeval* required = pcap_get_required_select_timeout(capture)) {
         const long requiredMs = required->tv_sec * 1000L + required->tv_usec / 1000L;
         waitMs = static_cast<int>(std::min<long>(waitMs, requiredMs));
