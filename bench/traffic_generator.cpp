@@ -1,8 +1,6 @@
 #include "traffic_generator.h"
 
 #include <arpa/inet.h>
-#include <linux/if_packet.h>
-#include <net/if.h>
 #include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
@@ -35,19 +33,8 @@ void SleepUntil(Clock::time_point when) {
 
 }  // namespace
 
-TrafficGenerator::TrafficGenerator(const std::string& interfaceName) {
-    const unsigned index = if_nametoindex(interfaceName.c_str());
-    if (index == 0) throw std::runtime_error("no interface " + interfaceName);
-    socket_ = socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, 0);  // protocol 0: send only
-    if (socket_ < 0) throw std::runtime_error("cannot open a packet socket");
-    sockaddr_ll address{};
-    address.sll_family = AF_PACKET;
-    address.sll_ifindex = static_cast<int>(index);
-    if (bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        close(socket_);
-        throw std::runtime_error("cannot bind to " + interfaceName);
-    }
-}
+TrafficGenerator::TrafficGenerator(const std::string& interfaceName)
+    : socket_(testing::OpenSendingSocket(interfaceName)) {}
 
 TrafficGenerator::~TrafficGenerator() { close(socket_); }
 

@@ -62,19 +62,24 @@ bool IsIntactFrame(const std::vector<unsigned char>& frame) {
     return frame == MakeFrame(frame.size(), ntohl(networkSequence), marker);
 }
 
-FrameSender::FrameSender(const std::string& interfaceName) {
+int OpenSendingSocket(const std::string& interfaceName) {
     const unsigned index = if_nametoindex(interfaceName.c_str());
     if (index == 0) throw std::runtime_error("no interface " + interfaceName);
-    socket_ = socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, 0);  // protocol 0: send only
-    if (socket_ < 0) throw std::runtime_error("cannot open a packet socket");
+    const int packetSocket =
+        socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, 0);  // protocol 0: send only
+    if (packetSocket < 0) throw std::runtime_error("cannot open a packet socket");
     sockaddr_ll address{};
     address.sll_family = AF_PACKET;
     address.sll_ifindex = static_cast<int>(index);
-    if (bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        close(socket_);
+    if (bind(packetSocket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        close(packetSocket);
         throw std::runtime_error("cannot bind to " + interfaceName);
     }
+    return packetSocket;
 }
+
+FrameSender::FrameSender(const std::string& interfaceName)
+    : socket_(OpenSendingSocket(interfaceName)) {}
 
 FrameSender::~FrameSender() { close(socket_); }
 

@@ -18,6 +18,10 @@ bool IsProbeFrame(const std::vector<unsigned char>& frame);
 // Whether `frame` is a test or probe frame of its length, every byte as it was sent.
 bool IsIntactFrame(const std::vector<unsigned char>& frame);
 
+// A raw packet socket bound to one interface of the calling thread's network namespace, for
+// sending only; throws when the interface is missing or the socket cannot be had.
+int OpenSendingSocket(const std::string& interfaceName);
+
 // Sends raw frames out of one interface of the calling thread's network namespace.
 class FrameSender {
   public:
