@@ -12,6 +12,7 @@
 
 #include "capture_run.h"
 #include "frames.h"
+#include "module_test.h"
 #include "network_namespace.h"
 
 namespace mirrowen::testing {
@@ -22,18 +23,10 @@ namespace fs = std::filesystem;
 
 constexpr auto kCallLimit = 10s;
 
-class LiveCapture : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        if (geteuid() != 0) GTEST_SKIP() << "capturing needs root";
-    }
-
-    const LoadedModule module_{MIRROWEN_MODULE_PATH};
-    const TemporaryFolder folder_;
-};
+class LiveCapture : public ModuleTest {};
 
 TEST_F(LiveCapture, MissingAdapterReportsOneLineAndLeavesNoDescriptor) {
-    std::string folder = folder_.path().string();
+    std::string folder = scratch_.path().string();
     std::int32_t stopFlag = 9;
     std::int32_t fileCount = 9;
     std::int32_t result = 0;
@@ -52,7 +45,7 @@ TEST_F(LiveCapture, MissingAdapterReportsOneLineAndLeavesNoDescriptor) {
 }
 
 TEST_F(LiveCapture, CookedLinkTypeIsNotEthernet) {
-    std::string folder = folder_.path().string();
+    std::string folder = scratch_.path().string();
     std::int32_t stopFlag = 0;
     std::int32_t fileCount = 0;
     std::int32_t result = 0;
@@ -70,7 +63,7 @@ TEST_F(LiveCapture, StopOnAnIdleAdapterEndsTheCallPromptly) {
     const VethNamespace network;
     const std::size_t descriptorsBefore = OpenDescriptorCount();
     {
-        CaptureRun run(module_.function(), VethNamespace::CaptureAdapter(), folder_.path());
+        CaptureRun run(module_.function(), VethNamespace::CaptureAdapter(), scratch_.path());
         std::this_thread::sleep_for(600ms);  // well into the idle read loop
         ASSERT_FALSE(run.WaitForResult(0ms)) << "the call ended before the stop";
         const auto stopped = std::chrono::steady_clock::now();
@@ -86,7 +79,7 @@ TEST_F(LiveCapture, StopOnAnIdleAdapterEndsTheCallPromptly) {
 TEST_F(LiveCapture, StoresFramesAboveSixtyBytesByteForByteInOrder) {
     const VethNamespace network(9500);
     const FrameSender sender(VethNamespace::kSendEnd);
-    CaptureRun run(module_.function(), VethNamespace::CaptureAdapter(), folder_.path());
+    CaptureRun run(module_.function(), VethNamespace::CaptureAdapter(), scratch_.path());
     ASSERT_TRUE(run.WaitUntilCapturing(sender));
 
     const std::vector<std::vector<unsigned char>> sent = {
@@ -97,18 +90,18 @@ TEST_F(LiveCapture, StoresFramesAboveSixtyBytesByteForByteInOrder) {
     run.Stop();
     ASSERT_EQ(run.WaitForResult(kCallLimit), ResultFinished);
 
-    const auto stored = StoredTestFrames(folder_.path());
+    const auto stored = StoredTestFrames(scratch_.path());
     ASSERT_EQ(stored.size(), 3U);
     EXPECT_EQ(stored[0], sent[1]);
     EXPECT_EQ(stored[1], sent[2]);
     EXPECT_EQ(stored[2], sent[3]);
-    EXPECT_FALSE(fs::exists(folder_.path() / (std::to_string(run.FileCount() + 1) + ".hda")));
+    EXPECT_FALSE(fs::exists(scratch_.path() / (std::to_string(run.FileCount() + 1) + ".hda")));
 }
 
 TEST_F(LiveCapture, FileCountNeverNamesAFileStillBeingWritten) {
     const VethNamespace network;
     const FrameSender sender(VethNamespace::kSendEnd);
-    CaptureRun run(module_.function(), VethNamespace::CaptureAdapter(), folder_.path());
+    CaptureRun run(module_.function(), VethNamespace::CaptureAdapter(), scratch_.path());
     ASSERT_TRUE(run.WaitUntilCapturing(sender));
 
     constexpr std::size_t kFrameSize = 1000;
@@ -119,7 +112,7 @@ TEST_F(LiveCapture, FileCountNeverNamesAFileStillBeingWritten) {
     std::thread reader([&] {
         while (reading.load()) {
             const std::int32_t count = run.FileCount();
-            const fs::path newest = folder_.path() / (std::to_string(count) + ".hda");
+            const fs::path newest = scratch_.path() / (std::to_string(count) + ".hda");
             std::error_code error;
             const auto size = fs::file_size(newest, error);
             if (error || (size != kFrameSize && !IsProbeFrame(ReadWholeFile(newest)))) {
@@ -140,7 +133,7 @@ TEST_F(LiveCapture, FileCountNeverNamesAFileStillBeingWritten) {
 
     ASSERT_TRUE(allStored);
     EXPECT_EQ(incompleteSeen.load(), 0) << "of " << checks.load() << " reads of the count";
-    const auto stored = StoredTestFrames(folder_.path());
+    const auto stored = StoredTestFrames(scratch_.path());
     ASSERT_EQ(stored.size(), kFrames);
     for (std::uint32_t sequence = 0; sequence < kFrames; ++sequence) {
         ASSERT_EQ(stored[sequence], MakeTestFrame(kFrameSize, sequence)) << sequence;

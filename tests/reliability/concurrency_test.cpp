@@ -16,6 +16,7 @@
 
 #include "capture_run.h"
 #include "frames.h"
+#include "module_test.h"
 #include "network_namespace.h"
 #include "process_state.h"
 
@@ -27,14 +28,7 @@ namespace fs = std::filesystem;
 
 constexpr auto kCallLimit = 10s;
 
-class Concurrency : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        if (geteuid() != 0) GTEST_SKIP() << "capturing needs root";
-    }
-
-    const LoadedModule module_{MIRROWEN_MODULE_PATH};
-};
+class Concurrency : public ModuleTest {};
 
 // Each capture has a namespace, a veth pair, a folder and a range of frame numbers of its own,
 // and must end up with exactly its own frames, none of another's.

@@ -17,6 +17,7 @@
 
 #include "capture_run.h"
 #include "frames.h"
+#include "module_test.h"
 #include "network_namespace.h"
 #include "process_state.h"
 
@@ -29,12 +30,8 @@ namespace fs = std::filesystem;
 constexpr auto kCallLimit = 10s;
 constexpr std::size_t kFrameSize = 500;
 
-class FaultMatrix : public ::testing::Test {
+class FaultMatrix : public ModuleTest {
   protected:
-    void SetUp() override {
-        if (geteuid() != 0) GTEST_SKIP() << "capturing needs root";
-    }
-
     // Waits until the call stores frames, and then until probes still on their way have come
     // too (the capture library hands frames over in blocks, up to one read timeout late), so that
     // the count returned stays put until the test sends again.
@@ -66,9 +63,6 @@ class FaultMatrix : public ::testing::Test {
                 << number << ".hda is not a whole frame";
         }
     }
-
-    const LoadedModule module_{MIRROWEN_MODULE_PATH};
-    const TemporaryFolder scratch_;
 };
 
 TEST_F(FaultMatrix, FullFileSystemEndsWithFileFailedAndNoPartialFile) {

@@ -14,6 +14,7 @@
 
 #include "capture_run.h"
 #include "frames.h"
+#include "module_test.h"
 #include "network_namespace.h"
 #include "process_state.h"
 
@@ -26,21 +27,14 @@ namespace fs = std::filesystem;
 // Under valgrind everything runs some tens of times slower.
 constexpr auto kCallLimit = 60s;
 
-class Memcheck : public ::testing::Test {
+class Memcheck : public ModuleTest {
   protected:
-    void SetUp() override {
-        if (geteuid() != 0) GTEST_SKIP() << "capturing needs root";
-    }
-
     // A call that the module ends by itself, with the host's integers starting at 7 and 9.
     std::int32_t Call(const char* adapter, std::string folder) const {
         std::int32_t stopFlag = 7;
         std::int32_t fileCount = 9;
         return module_.function()(adapter, nullptr, folder.data(), &stopFlag, &fileCount);
     }
-
-    const LoadedModule module_{MIRROWEN_MODULE_PATH};
-    const TemporaryFolder scratch_;
 };
 
 TEST_F(Memcheck, CaptureOfTenThousandFrames) {
