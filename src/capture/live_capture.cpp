@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "capture/capture_buffer.h"
 #include "entry/application_name.h"
 #include "mirrowen.h"
 #include "packetfile/packet_files.h"
@@ -45,7 +46,7 @@ std::int32_t RunLiveCapture(const char* adapterName, const char* folderPath, Hos
                             HostInteger fileCount) {
     char errorText[platform::kCaptureErrorSize] = "";
     const Capture capture(platform::OpenCapture(DeviceName(adapterName), kSnapshotLength, true,
-                                                kReadTimeoutMs, errorText));
+                                                kReadTimeoutMs, CaptureBufferBytes(), errorText));
     if (capture.get() == nullptr) {
         platform::ShowWarning(ApplicationName(), errorText);
         return ResultAdapterFailed;
@@ -61,7 +62,7 @@ std::int32_t RunLiveCapture(const char* adapterName, const char* folderPath, Hos
         lastRead = platform::ReadFrame(capture.get(), kReadTimeoutMs, frame);
         if (lastRead < 0) break;
         if (lastRead > 0 && frame.capturedLength > kLargestSkippedFrame &&
-            !packetFiles.Store(frame.bytes, frame.capturedLength)) {
+            !packetFiles.Store(frame.bytes, frame.capturedLength, frame.time)) {
             return ResultFileFailed;
         }
     } while (stopFlag.Load() == 0);

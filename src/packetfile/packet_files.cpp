@@ -47,7 +47,8 @@ bool FormatPacketFileName(const char* folder, std::int32_t number, char* name, s
     return true;
 }
 
-bool PacketFileWriter::Store(const unsigned char* bytes, std::uint32_t length) {
+bool PacketFileWriter::Store(const unsigned char* bytes, std::uint32_t length,
+                             platform::CaptureTime time) {
     if (fileNumber_ == std::numeric_limits<std::int32_t>::max()) return false;
     ++fileNumber_;
     if (!FormatPacketFileName(folderPath_, fileNumber_, fileName_, sizeof fileName_)) return false;
@@ -55,6 +56,8 @@ bool PacketFileWriter::Store(const unsigned char* bytes, std::uint32_t length) {
     OpenFile file(platform::CreatePacketFile(fileName_));
     if (file.get() == platform::kNoFile) return false;
     const bool written = platform::WritePacketFile(file.get(), bytes, length);
+    // After the write, which would otherwise set the time again.
+    if (written) platform::SetPacketFileTime(file.get(), time);
     if (!file.Close() || !written) {
         // A partial file would read as a shorter frame; better no file than a wrong one.
         platform::RemovePacketFile(fileName_);

@@ -20,10 +20,12 @@ class PacketFileWriter {
     PacketFileWriter(const char* folderPath, HostInteger fileCount)
         : folderPath_(folderPath), fileCount_(fileCount) {}
 
-    // Creates, writes and closes the next packet file, then raises the count to its number. False
-    // when any of the three failed; the failed file is then removed if it was created, and the
-    // count is left as it was (its number is used up all the same).
-    bool Store(const unsigned char* bytes, std::uint32_t length);
+    // Creates and writes the next packet file, sets its modification time to the frame's capture
+    // time, closes it, then raises the count to its number. False when the create, the write or
+    // the close failed; the failed file is then removed if it was created, and the count is left
+    // as it was (its number is used up all the same). A time that cannot be set is no failure:
+    // the file keeps the time it was written, and the frame is not lost over it.
+    bool Store(const unsigned char* bytes, std::uint32_t length, platform::CaptureTime time);
 
   private:
     const char* folderPath_;

@@ -36,10 +36,18 @@ bool MakeFolder(const char* path);
 using FileHandle = std::intptr_t;
 inline constexpr FileHandle kNoFile = -1;
 
+// When the capture library took a frame: seconds since 1970-01-01 UTC and the fraction of a second.
+struct CaptureTime {
+    std::int64_t seconds = 0;
+    std::uint32_t nanoseconds = 0;
+};
+
 // Creates or truncates a file for writing only, never following a link at its name.
 FileHandle CreatePacketFile(const char* path);
 // Writes all of the bytes or reports failure.
 bool WritePacketFile(FileHandle file, const void* bytes, std::size_t size);
+// Sets the file's modification time (its access time is left alone).
+bool SetPacketFileTime(FileHandle file, CaptureTime time);
 bool ClosePacketFile(FileHandle file);
 bool RemovePacketFile(const char* path);
 
@@ -52,6 +60,15 @@ void ShowWarning(const char* caption, const char* text);
 // The path of the library file as it was loaded, NUL-terminated; empty if it cannot be found.
 void ModulePath(char* buffer, std::size_t size);
 
+// --- The process's environment and the machine -----------------------------------------------
+
+// Copies the value of an environment variable, NUL-terminated; false when it is not set or does not
+// fit.
+bool EnvironmentValue(const char* name, char* value, std::size_t size);
+
+// The machine's physical memory in bytes; 0 if it cannot be told.
+std::uint64_t PhysicalMemoryBytes();
+
 // --- Capture library -----------------------------------------------------------------------
 
 using CaptureHandle = pcap*;
@@ -60,11 +77,16 @@ inline constexpr std::size_t kCaptureErrorSize = 256;  // PCAP_ERRBUF_SIZE
 struct Frame {
     std::uint32_t capturedLength = 0;
     const unsigned char* bytes = nullptr;
+    CaptureTime time;
 };
 
-// pcap_open_live; on failure returns nullptr with the reason in errorText.
+// The capture of pcap_open_live, with the kernel's or driver's capture buffer made bufferBytes
+// large where the platform allows it, or as large below that as it accepts (0 keeps the capture
+// library's default). On failure returns nullptr with the reason in errorText, worded as
+// pcap_open_live words it.
 CaptureHandle OpenCapture(const char* device, int snapshotLength, bool promiscuous,
-                          int readTimeoutMs, char (&errorText)[kCaptureErrorSize]);
+                          int readTimeoutMs, std::size_t bufferBytes,
+                          char (&errorText)[kCaptureErrorSize]);
 // pcap_datalink.
 int LinkType(CaptureHandle capture);
 // Whatever the platform needs so that every ReadFrame returns within about readTimeoutMs, with or

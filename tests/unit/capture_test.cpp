@@ -1,7 +1,13 @@
+#include <pcap/pcap.h>
+#include <stdlib.h>
+
 #include <filesystem>
+#include <optional>
 #include <string>
 
+#include "capture/capture_buffer.h"
 #include "capture/live_capture.h"
+#include "entry/application_name.h"
 #include "scripted_capture.h"
 
 namespace mirrowen::testing {
@@ -24,6 +30,121 @@ TEST_F(LiveCapture, OpensTheDeviceWithTheFixedParameters) {
     EXPECT_EQ(StandInOpenedSnapshotLength(), 65536);
     EXPECT_EQ(StandInOpenedPromiscuous(), 1);
     EXPECT_EQ(StandInOpenedTimeoutMs(), 200);
+    ASSERT_EQ(StandInBufferRequestCount(), 1);
+    EXPECT_EQ(StandInBufferRequest(0), static_cast<int>(capture::CaptureBufferBytes()));
+}
+
+constexpr int kMiB = 1 << 20;
+
+TEST(CaptureBuffer, IsTheOperatorsWholeMiBOrTheDefaultBoundedByMemory) {
+    constexpr std::uint64_t kMiB = 1 << 20;
+    constexpr std::uint64_t kLargeMachine = 64 * 1024 * kMiB;
+    const struct {
+        const char* setting;
+        std::uint64_t memory;
+        std::uint64_t bytes;
+    } cases[] = {
+        {nullptr, kLargeMachine, 256 * kMiB},
+        {nullptr, 0, 256 * kMiB},  // memory unknown
+        {"64", kLargeMachine, 64 * kMiB},
+        {"1", kLargeMachine, 1 * kMiB},
+        {"0064", kLargeMachine, 64 * kMiB},
+        {"2047", kLargeMachine, 2047 * kMiB},
+        // Not a whole number of MiB from 1 to 2047: the default.
+        {"", kLargeMachine, 256 * kMiB},
+        {"0", kLargeMachine, 256 * kMiB},
+        {"2048", kLargeMachine, 256 * kMiB},
+        {"-64", kLargeMachine, 256 * kMiB},
+        {"+64", kLargeMachine, 256 * kMiB},
+        {" 64", kLargeMachine, 256 * kMiB},
+        {"64MB", kLargeMachine, 256 * kMiB},
+        {"6.4", kLargeMachine, 256 * kMiB},
+        {"99999999999999999999999", kLargeMachine, 256 * kMiB},
+        // A sixteenth of the machine's memory at most; too little of it for more than the
+        // capture library's default leaves that default.
+        {nullptr, 1024 * kMiB, 64 * kMiB},
+        {"1024", 4096 * kMiB, 256 * kMiB},
+        {"16", 4096 * kMiB, 16 * kMiB},
+        {nullptr, 16 * kMiB, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.setting != nullptr ? c.setting : "(not set)");
+        SCOPED_TRACE(c.memory);
+        EXPECT_EQ(capture::CaptureBufferBytes(c.setting, c.memory), c.bytes);
+    }
+}
+
+// Sets an environment variable for as long as it lives.
+class ScopedEnvironment {
+  public:
+    ScopedEnvironment(const char* name, const char* value) : name_(name) {
+        if (const char* previous = std::getenv(name)) previous_ = previous;
+        setenv(name, value, 1);
+    }
+    ~ScopedEnvironment() {
+        if (previous_) {
+            setenv(name_, previous_->c_str(), 1);
+        } else {
+            unsetenv(name_);
+        }
+    }
+    ScopedEnvironment(const ScopedEnvironment&) = delete;
+    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+  private:
+    const char* name_;
+    std::optional<std::string> previous_;
+};
+
+// Where the kernel refuses a ring, each activation fails with a generic error: the library asks
+// again for half, and a handle that failed is released before the next is made.
+TEST_F(LiveCapture, ARefusedBufferIsAskedForInHalvesDownToTheCaptureLibrarysDefault) {
+    const ScopedEnvironment setting(capture::kCaptureBufferVariable, "200");
+    StandInRefuseBuffersAbove(30 * kMiB);
+    QueueFrame(Frame(100));
+    EXPECT_EQ(Capture(), ResultFinished);
+    EXPECT_EQ(fileCount_, 1);
+    ASSERT_EQ(StandInBufferRequestCount(), 4);
+    EXPECT_EQ(StandInBufferRequest(0), 200 * kMiB);
+    EXPECT_EQ(StandInBufferRequest(3), 25 * kMiB);
+    EXPECT_EQ(StandInOpenCount(), 1);
+    EXPECT_EQ(StandInHandlesOpen(), 0);
+
+    StandInReset();
+    StandInRefuseBuffersAbove(1 * kMiB);
+    EXPECT_EQ(Capture(), ResultFinished);
+    ASSERT_EQ(StandInBufferRequestCount(), 7);  // 200, 100, 50, 25, 12.5, 6.25 MiB, then unset
+    EXPECT_EQ(StandInBufferRequest(6), 0);
+    EXPECT_EQ(StandInHandlesOpen(), 0);
+}
+
+// A failure whatever the size reads as pcap_open_live's would: the last attempt's, with the
+// capture library's default buffer. A status other than a generic error is not about the buffer
+// and is not tried again.
+TEST_F(LiveCapture, AnOpenThatFailsWhateverTheSizeReadsAsPcapOpenLivesWould) {
+    const ScopedEnvironment setting(capture::kCaptureBufferVariable, "256");
+    const struct {
+        int status;
+        int attempts;
+        const char* message;
+    } cases[] = {
+        {PCAP_ERROR, 8, "eth9: the reason"},
+        {PCAP_ERROR_NO_SUCH_DEVICE, 1, "eth9: stand-in status -5 (the reason)"},
+        {PCAP_ERROR_PERM_DENIED, 1, "eth9: stand-in status -8 (the reason)"},
+        {PCAP_ERROR_PROMISC_PERM_DENIED, 1, "eth9: stand-in status -11 (the reason)"},
+        {PCAP_ERROR_IFACE_NOT_UP, 1, "eth9: stand-in status -9"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.status);
+        StandInReset();
+        StandInFailOpenWithStatus(c.status, "the reason");
+        std::int32_t result = 0;
+        const std::string message = StandardErrorOf([&] { result = Capture("rpcap://eth9"); });
+        EXPECT_EQ(result, ResultAdapterFailed);
+        EXPECT_EQ(message, std::string(ApplicationName()) + ": " + c.message + "\n");
+        EXPECT_EQ(StandInBufferRequestCount(), c.attempts);
+        EXPECT_EQ(StandInHandlesOpen(), 0);
+    }
 }
 
 TEST_F(LiveCapture, StoresOnlyFramesOfMoreThanSixtyBytes) {
@@ -129,6 +250,7 @@ TEST_F(LiveCapture, EveryResultReleasesWhatItAcquired) {
     const std::size_t before = OpenDescriptorCount();
     StandInFailOpen("no");
     EXPECT_EQ(Capture(), ResultAdapterFailed);
+    EXPECT_EQ(StandInHandlesOpen(), 0);
     StandInReset();
     StandInSetLinkType(0);
     EXPECT_EQ(Capture(), ResultNotEthernet);

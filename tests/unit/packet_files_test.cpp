@@ -1,4 +1,5 @@
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <csignal>
 #include <filesystem>
@@ -43,6 +44,27 @@ TEST_F(PacketFiles, EveryCallNumbersFromOneAndLeavesHigherOldFilesAlone) {
     }
     EXPECT_EQ(ReadWholeFile(PacketFile(4)), Frame(100, 3));
     EXPECT_EQ(ReadWholeFile(PacketFile(5)), Frame(100, 4));
+}
+
+// The file's modification time is the frame's capture time, to the nanosecond; its access time and
+// its bytes are left as writing them made them.
+TEST_F(PacketFiles, EachFileCarriesItsFramesCaptureTime) {
+    const timespec captured[] = {{1700000000, 123456789}, {1700000000, 173456789}, {2000000000, 0}};
+    for (unsigned i = 0; i < 3; ++i) {
+        const auto frame = Frame(100 + i, i);
+        StandInQueueFrameAt(frame.data(), static_cast<std::uint32_t>(frame.size()),
+                            captured[i].tv_sec, static_cast<std::uint32_t>(captured[i].tv_nsec));
+    }
+    ASSERT_EQ(Capture(), ResultFinished);
+    for (unsigned i = 0; i < 3; ++i) {
+        SCOPED_TRACE(i);
+        struct stat status {};
+        ASSERT_EQ(stat(PacketFile(static_cast<int>(i) + 1).c_str(), &status), 0);
+        EXPECT_EQ(status.st_mtim.tv_sec, captured[i].tv_sec);
+        EXPECT_EQ(status.st_mtim.tv_nsec, captured[i].tv_nsec);
+        EXPECT_NE(status.st_atim.tv_sec, captured[i].tv_sec);
+        EXPECT_EQ(ReadWholeFile(PacketFile(static_cast<int>(i) + 1)), Frame(100 + i, i));
+    }
 }
 
 TEST_F(PacketFiles, AFileThatCannotBeCreatedEndsTheCallWithTheCountBeforeIt) {

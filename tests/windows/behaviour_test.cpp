@@ -155,6 +155,43 @@ TEST_F(Behaviour, OpensTheAdapterNameWithoutItsFirstEightBytes) {
     }
 }
 
+// After the open the driver is asked for the operator's buffer size, then for half of what it
+// refuses, down to 2 MiB; a driver that refuses every size leaves the capture as it was.
+TEST_F(Behaviour, AsksTheDriverForTheCaptureBufferAndHalvesWhatItRefuses) {
+    constexpr int kMiB = 1 << 20;
+    ASSERT_TRUE(SetEnvironmentVariableA("MIRROWEN_CAPTURE_BUFFER_MB", "64"));
+    StandInRefuseBuffersAbove(20 * kMiB);
+    StandInQueueFrame(Frame(100, 1).data(), 100);
+    EXPECT_EQ(CallInto(scratch.path()), ResultFinished);
+    EXPECT_EQ(fileCount, 1);
+    ASSERT_EQ(StandInBufferRequestCount(), 3);
+    EXPECT_EQ(StandInBufferRequest(0), 64 * kMiB);
+    EXPECT_EQ(StandInBufferRequest(2), 16 * kMiB);
+
+    StandInReset();
+    StandInRefuseBuffersAbove(0);
+    StandInQueueFrame(Frame(100, 2).data(), 100);
+    EXPECT_EQ(CallInto(scratch.path()), ResultFinished);
+    EXPECT_EQ(fileCount, 1);
+    ASSERT_EQ(StandInBufferRequestCount(), 6);  // 64 MiB down to 2 MiB
+    EXPECT_EQ(StandInBufferRequest(5), 2 * kMiB);
+    SetEnvironmentVariableA("MIRROWEN_CAPTURE_BUFFER_MB", nullptr);
+}
+
+// The capture library reports microseconds; FILETIME counts 100 ns since 1601.
+TEST_F(Behaviour, EachFileCarriesItsFramesCaptureTime) {
+    const auto frame = Frame(100, 1);
+    StandInQueueFrameAt(frame.data(), 100, 1700000000, 123456000);
+    EXPECT_EQ(CallInto(scratch.path()), ResultFinished);
+    WIN32_FILE_ATTRIBUTE_DATA attributes{};
+    ASSERT_TRUE(
+        GetFileAttributesExA((scratch / "1.hda").c_str(), GetFileExInfoStandard, &attributes));
+    const std::uint64_t written = (std::uint64_t{attributes.ftLastWriteTime.dwHighDateTime} << 32) |
+                                  attributes.ftLastWriteTime.dwLowDateTime;
+    EXPECT_EQ(written, (1700000000ULL + 11644473600ULL) * 10000000ULL + 1234560ULL);
+    EXPECT_EQ(ReadBytes(scratch / "1.hda"), frame);
+}
+
 TEST_F(Behaviour, ALinkOtherThanEthernetGives4AfterClosingTheCapture) {
     StandInSetLinkType(105);  // 802.11
     stopFlag = 1;

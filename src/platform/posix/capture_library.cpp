@@ -2,6 +2,8 @@
 #include <poll.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <memory>
 
 #include "platform/platform.h"
 
@@ -32,12 +34,71 @@ bool WaitForFrames(CaptureHandle capture, int readTimeoutMs) {
     return poll(&ready, 1, waitMs) != 0;
 }
 
+// Below this, the capture library's own default (2 MiB) is left in place.
+constexpr std::size_t kSmallestBufferTried = std::size_t{4} << 20;
+
+struct CaptureCloser {
+    void operator()(pcap_t* capture) const { pcap_close(capture); }
+};
+using OwnedCapture = std::unique_ptr<pcap_t, CaptureCloser>;
+
+// pcap_open_live's own steps, with the buffer size set before activation (0: left as it is) and
+// the frames' times asked for in nanoseconds. Returns pcap_activate's status; `capture` holds the
+// handle, activated or not, and is empty when pcap_create failed (its text is then in errorText).
+int Activate(OwnedCapture& capture, const char* device, int snapshotLength, bool promiscuous,
+             int readTimeoutMs, std::size_t bufferBytes, char (&errorText)[kCaptureErrorSize]) {
+    capture.reset(pcap_create(device, errorText));
+    if (!capture) return PCAP_ERROR;
+    int status = pcap_set_snaplen(capture.get(), snapshotLength);
+    if (status >= 0) status = pcap_set_promisc(capture.get(), promiscuous ? 1 : 0);
+    if (status >= 0) status = pcap_set_timeout(capture.get(), readTimeoutMs);
+    if (status >= 0 && bufferBytes != 0) {
+        status = pcap_set_buffer_size(capture.get(), static_cast<int>(bufferBytes));
+    }
+    // Where nanoseconds cannot be had, microseconds are kept: not a failure.
+    if (status >= 0) pcap_set_tstamp_precision(capture.get(), PCAP_TSTAMP_PRECISION_NANO);
+    // A warning (a positive status) leaves a working capture.
+    if (status >= 0) status = pcap_activate(capture.get());
+    return status;
+}
+
+// The error text exactly as pcap_open_live composes it after a failed activation, cut at the end
+// of the buffer as its own is.
+void DescribeFailure(const char* device, int status, pcap_t* capture,
+                     char (&errorText)[kCaptureErrorSize]) {
+    const char* reason = pcap_geterr(capture);
+    if (status == PCAP_ERROR) {
+        static_cast<void>(std::snprintf(errorText, sizeof errorText, "%s: %.*s", device,
+                                        PCAP_ERRBUF_SIZE - 3, reason));
+    } else if (status == PCAP_ERROR_NO_SUCH_DEVICE || status == PCAP_ERROR_PERM_DENIED ||
+               status == PCAP_ERROR_PROMISC_PERM_DENIED) {
+        static_cast<void>(std::snprintf(errorText, sizeof errorText, "%s: %s (%.*s)", device,
+                                        pcap_statustostr(status), PCAP_ERRBUF_SIZE - 6, reason));
+    } else {
+        static_cast<void>(
+            std::snprintf(errorText, sizeof errorText, "%s: %s", device, pcap_statustostr(status)));
+    }
+}
+
 }  // namespace
 
 CaptureHandle OpenCapture(const char* device, int snapshotLength, bool promiscuous,
-                          int readTimeoutMs, char (&errorText)[kCaptureErrorSize]) {
+                          int readTimeoutMs, std::size_t bufferBytes,
+                          char (&errorText)[kCaptureErrorSize]) {
     static_assert(kCaptureErrorSize == PCAP_ERRBUF_SIZE);
-    return pcap_open_live(device, snapshotLength, promiscuous ? 1 : 0, readTimeoutMs, errorText);
+    // A kernel that refuses a ring of this size (a generic error at activation) is asked for half
+    // as much, down to the capture library's default, whose failure is pcap_open_live's.
+    for (std::size_t size = bufferBytes;; size = size / 2 >= kSmallestBufferTried ? size / 2 : 0) {
+        OwnedCapture capture;
+        const int status =
+            Activate(capture, device, snapshotLength, promiscuous, readTimeoutMs, size, errorText);
+        if (status >= 0) return capture.release();
+        if (!capture) return nullptr;
+        if (status != PCAP_ERROR || size == 0) {
+            DescribeFailure(device, status, capture.get(), errorText);
+            return nullptr;
+        }
+    }
 }
 
 int LinkType(CaptureHandle capture) { return pcap_datalink(capture); }
@@ -56,7 +117,14 @@ int ReadFrame(CaptureHandle capture, int readTimeoutMs, Frame& frame) {
     if (result == 0 && WaitForFrames(capture, readTimeoutMs)) {
         result = pcap_next_ex(capture, &header, &bytes);
     }
-    if (result == 1) frame = Frame{.capturedLength = header->caplen, .bytes = bytes};
+    if (result == 1) {
+        const bool nanoseconds = pcap_get_tstamp_precision(capture) == PCAP_TSTAMP_PRECISION_NANO;
+        const auto fraction = static_cast<std::uint32_t>(header->ts.tv_usec);
+        frame = Frame{.capturedLength = header->caplen,
+                      .bytes = bytes,
+                      .time = {.seconds = header->ts.tv_sec,
+                               .nanoseconds = nanoseconds ? fraction : fraction * 1000}};
+    }
     return result;
 }
 

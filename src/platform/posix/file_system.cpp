@@ -39,6 +39,13 @@ bool WritePacketFile(FileHandle file, const void* bytes, std::size_t size) {
     return true;
 }
 
+bool SetPacketFileTime(FileHandle file, CaptureTime time) {
+    const timespec times[2] = {{.tv_sec = 0, .tv_nsec = UTIME_OMIT},
+                               {.tv_sec = static_cast<time_t>(time.seconds),
+                                .tv_nsec = static_cast<long>(time.nanoseconds)}};
+    return futimens(static_cast<int>(file), times) == 0;
+}
+
 bool ClosePacketFile(FileHandle file) {
     // Linux releases the descriptor even when close is interrupted, so it is never retried.
     return close(static_cast<int>(file)) == 0;

@@ -18,7 +18,8 @@ struct CaptureLibrary {
     decltype(&pcap_datalink) datalink = nullptr;
     decltype(&pcap_next_ex) nextEx = nullptr;
     decltype(&pcap_close) close = nullptr;
-    DWORD failure = ERROR_SUCCESS;  // why binding failed, as GetLastError reported it
+    decltype(&pcap_setbuff) setBuffer = nullptr;  // optional: not every capture library has it
+    DWORD failure = ERROR_SUCCESS;                // why binding failed, as GetLastError reported it
 
     bool Bound() const { return failure == ERROR_SUCCESS; }
 };
@@ -60,7 +61,9 @@ CaptureLibrary BindCaptureLibrary() {
         if (library.failure == ERROR_SUCCESS) library.failure = ERROR_PROC_NOT_FOUND;
         // A library that lacks a function stays loaded: it is bound once per process, and a
         // module unloaded here could still be in use by the host.
+        return library;
     }
+    Bind(module, "pcap_setbuff", library.setBuffer);
     return library;
 }
 
@@ -81,17 +84,32 @@ void DescribeBindingFailure(DWORD failure, char (&errorText)[kCaptureErrorSize])
                   "The capture library wpcap.dll could not be loaded: %s", reason);
 }
 
+// The driver's buffer is enlarged after the open. A driver that refuses a size is asked for half
+// as much, down to 2 MiB; a capture library without pcap_setbuff, or a driver that refuses every
+// size, keeps its own default of 1 MiB.
+void EnlargeBuffer(const CaptureLibrary& library, CaptureHandle capture, std::size_t bufferBytes) {
+    constexpr std::size_t kSmallestBufferTried = std::size_t{2} << 20;
+    if (library.setBuffer == nullptr) return;
+    for (std::size_t size = bufferBytes; size >= kSmallestBufferTried; size /= 2) {
+        if (library.setBuffer(capture, static_cast<int>(size)) == 0) return;
+    }
+}
+
 }  // namespace
 
 CaptureHandle OpenCapture(const char* device, int snapshotLength, bool promiscuous,
-                          int readTimeoutMs, char (&errorText)[kCaptureErrorSize]) {
+                          int readTimeoutMs, std::size_t bufferBytes,
+                          char (&errorText)[kCaptureErrorSize]) {
     static_assert(kCaptureErrorSize == PCAP_ERRBUF_SIZE);
     const CaptureLibrary& library = TheCaptureLibrary();
     if (!library.Bound()) {
         DescribeBindingFailure(library.failure, errorText);
         return nullptr;
     }
-    return library.openLive(device, snapshotLength, promiscuous ? 1 : 0, readTimeoutMs, errorText);
+    CaptureHandle capture =
+        library.openLive(device, snapshotLength, promiscuous ? 1 : 0, readTimeoutMs, errorText);
+    if (capture != nullptr) EnlargeBuffer(library, capture, bufferBytes);
+    return capture;
 }
 
 int LinkType(CaptureHandle capture) { return TheCaptureLibrary().datalink(capture); }
@@ -103,7 +121,13 @@ int ReadFrame(CaptureHandle capture, int, Frame& frame) {
     pcap_pkthdr* header = nullptr;
     const u_char* bytes = nullptr;
     const int result = TheCaptureLibrary().nextEx(capture, &header, &bytes);
-    if (result == 1) frame = Frame{.capturedLength = header->caplen, .bytes = bytes};
+    if (result == 1) {
+        frame =
+            Frame{.capturedLength = header->caplen,
+                  .bytes = bytes,
+                  .time = {.seconds = header->ts.tv_sec,
+                           .nanoseconds = static_cast<std::uint32_t>(header->ts.tv_usec) * 1000}};
+    }
     return result;
 }
 

@@ -34,6 +34,9 @@ pcap_t* __cdecl pcap_open_live(const char* device, int snapshotLength, int promi
 int __cdecl pcap_datalink(pcap_t* capture);
 int __cdecl pcap_next_ex(pcap_t* capture, struct pcap_pkthdr** header, const u_char** data);
 void __cdecl pcap_close(pcap_t* capture);
+// WinPcap's and Npcap's own: sets the size of the driver's capture buffer; 0 on success, -1 on
+// failure.
+int __cdecl pcap_setbuff(pcap_t* capture, int bytes);
 
 #ifdef __cplusplus
 }
