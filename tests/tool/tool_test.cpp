@@ -282,10 +282,10 @@ TEST_F(ToolTest, ExportWritesFramesThatTsharkReadsBackExactly) {
     for (std::size_t index = 0; index < frames.size(); ++index) {
         EXPECT_EQ(read[index], Hex(frames[index])) << "frame " << index + 1;
     }
-    // The files' modification times, to the microsecond that pcap keeps.
+    // The files' modification times, the frames' capture times, to the nanosecond.
     EXPECT_EQ(TsharkTimes(pcap),
-              (std::vector<std::string>{"1700000000.123456000", "1700000001.123456000",
-                                        "1700000002.123456000", "1700000003.123456000"}));
+              (std::vector<std::string>{"1700000000.123456789", "1700000001.123456789",
+                                        "1700000002.123456789", "1700000003.123456789"}));
 }
 
 TEST_F(ToolTest, ExportReportsAndSkipsFilesThatCannotBeFramesAndStopsAtAGap) {

@@ -67,7 +67,9 @@ ExportReport ExportToPcap(const std::string& folder, const std::string& outputPa
         std::cerr << "mirrowen: " << folder << " is not a folder\n";
         return report;
     }
-    const std::unique_ptr<pcap_t, DeadCloser> dead(pcap_open_dead(DLT_EN10MB, kLargestFrame));
+    // Nanosecond timestamps: the capture times the packet files carry, at their full precision.
+    const std::unique_ptr<pcap_t, DeadCloser> dead(pcap_open_dead_with_tstamp_precision(
+        DLT_EN10MB, kLargestFrame, PCAP_TSTAMP_PRECISION_NANO));
     if (!dead) {
         std::cerr << "mirrowen: libpcap could not prepare an Ethernet pcap file\n";
         return report;
@@ -90,7 +92,7 @@ ExportReport ExportToPcap(const std::string& folder, const std::string& outputPa
         }
         pcap_pkthdr header{};
         header.ts.tv_sec = packet.modified.tv_sec;
-        header.ts.tv_usec = packet.modified.tv_nsec / 1000;
+        header.ts.tv_usec = static_cast<suseconds_t>(packet.modified.tv_nsec);
         header.caplen = static_cast<bpf_u_int32>(packet.bytes.size());
         header.len = header.caplen;
         pcap_dump(reinterpret_cast<u_char*>(dumper), &header, packet.bytes.data());

@@ -13,7 +13,8 @@ struct ExportReport {
 };
 
 // Reads the packet files in order up to the first missing number. Each frame's timestamp is its
-// file's modification time: the files carry no time of their own.
+// file's modification time, which the capture sets to the frame's capture time, written to the
+// nanosecond.
 ExportReport ExportToPcap(const std::string& folder, const std::string& outputPath);
 
 // The exit status and one-line summary for an export.
