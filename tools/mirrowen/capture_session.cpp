@@ -78,6 +78,19 @@ std::thread StartWorker(MirrowenFunction mirrowen, const CaptureRequest& request
     return worker;
 }
 
+// Removes the packet files numbered from `first` to `last`; says so on stderr for any that stays.
+void RemovePacketFiles(const std::string& folder, std::int32_t first, std::int32_t last) {
+    for (std::int32_t number = first; number <= last; ++number) {
+        const std::filesystem::path file =
+            std::filesystem::path(folder) / (std::to_string(number) + ".hda");
+        std::error_code error;
+        if (!std::filesystem::remove(file, error) && error) {
+            std::cerr << "mirrowen: cannot remove " << file.string() << ", stored past the "
+                      << "requested count: " << error.message() << '\n';
+        }
+    }
+}
+
 double SecondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
@@ -157,6 +170,14 @@ CaptureOutcome RunCapture(MirrowenFunction mirrowen, const CaptureRequest& reque
 
     outcome.result = result.load();
     outcome.files = count.load();
+    // The module stores every frame of the block the capture library hands over before the stop
+    // can take effect, so a count may be passed by a few files: those are removed, and exactly the
+    // requested number is left.
+    if (request.fileLimit && outcome.files > *request.fileLimit) {
+        const auto limit = static_cast<std::int32_t>(*request.fileLimit);
+        RemovePacketFiles(request.folderPath, limit + 1, outcome.files);
+        outcome.files = limit;
+    }
     outcome.seconds = SecondsSince(start);
     if (overwriteProgress) std::cerr << "\r\033[K";
     if (outcome.result == ResultFinished) {

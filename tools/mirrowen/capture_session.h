@@ -13,7 +13,7 @@ namespace mirrowen::tool {
 struct CaptureRequest {
     std::string adapterName;  // "rpcap://<device>"
     std::string folderPath;
-    std::optional<std::int64_t> fileLimit;  // stop once at least this many files are written
+    std::optional<std::int64_t> fileLimit;  // stop at this many files; any written past it go
     std::optional<double> durationSeconds;  // stop after this long
 };
 

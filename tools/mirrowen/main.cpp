@@ -61,7 +61,7 @@ int main(int argc, char** argv) {
         ->capture_default_str();
     capture->add_option("-o,--output", folder, "Folder for the packet files 1.hda, 2.hda, ...")
         ->capture_default_str();
-    capture->add_option("--count", fileLimit, "Stop once at least N packet files are written")
+    capture->add_option("--count", fileLimit, "Stop at N packet files: exactly N are left")
         ->type_name("N")
         ->check(CLI::Range(std::int64_t{1}, std::int64_t{INT32_MAX}));
     capture->add_option("--duration", durationSeconds, "Stop after this many seconds")
@@ -78,7 +78,8 @@ int main(int argc, char** argv) {
     exporter->add_option("FOLDER", exportFolder, "Folder holding 1.hda, 2.hda, ...")->required();
     exporter->add_option("OUTPUT", exportOutput, "The pcap file to write")->required();
     exporter->footer(
-        "Frame times are the packet files' modification times. Exit status: 0 all written; 1 "
+        "Frame times are the capture times the packet files carry as their modification times, "
+        "to the nanosecond. Exit status: 0 all written; 1 "
         "failure; 4 written, but some packet files were skipped (listed on stderr).");
 
     std::string demoFolder = "mirrowen-demo";
