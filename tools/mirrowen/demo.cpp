@@ -24,9 +24,10 @@ using namespace std::chrono_literals;
 
 constexpr int kDatagrams = 20;
 constexpr std::size_t kDatagramSize = 300;  // frames well over the 60 bytes the capture skips
-constexpr auto kCaptureOpens = 500ms;       // time for the capture to open before sending
 constexpr auto kDatagramSpacing = 100ms;
-constexpr double kCaptureSeconds = 3.5;
+// Opening the capture with its large buffer can take the kernel half a second or more.
+constexpr int kLongestWaitForTheCapture = 50;  // times kDatagramSpacing
+constexpr double kCaptureSeconds = 4.5;
 
 class Socket {
   public:
@@ -42,8 +43,9 @@ class Socket {
     int descriptor_;
 };
 
-// Sends kDatagrams UDP datagrams to a socket of its own on 127.0.0.1, never anywhere else.
-void SendLoopbackTraffic(const std::stop_token& stop) {
+// Sends UDP datagrams to a socket of its own on 127.0.0.1, never anywhere else: one now and then
+// until the capture has stored the first (it is running then), and then kDatagrams of them.
+void SendLoopbackTraffic(const std::stop_token& stop, const std::filesystem::path& firstFile) {
     const Socket receiver;
     const Socket sender;
     sockaddr_in address{};
@@ -56,14 +58,21 @@ void SendLoopbackTraffic(const std::stop_token& stop) {
         std::cerr << "mirrowen: the demo cannot open a socket on 127.0.0.1\n";
         return;
     }
-    std::this_thread::sleep_for(kCaptureOpens);
-    for (int index = 1; index <= kDatagrams && !stop.stop_requested(); ++index) {
+    const auto send = [&](const char* text, int index) {
         char payload[kDatagramSize] = {};
-        std::snprintf(payload, sizeof payload, "Mirrowen demo datagram %d of %d", index,
-                      kDatagrams);
+        std::snprintf(payload, sizeof payload, text, index, kDatagrams);
         sendto(sender.get(), payload, sizeof payload, 0, reinterpret_cast<sockaddr*>(&address),
                sizeof address);
         std::this_thread::sleep_for(kDatagramSpacing);
+    };
+    std::error_code error;
+    for (int wait = 0; wait < kLongestWaitForTheCapture && !stop.stop_requested() &&
+                       !std::filesystem::exists(firstFile, error);
+         ++wait) {
+        send("Mirrowen demo: is the capture running? (%d, then %d datagrams)", wait);
+    }
+    for (int index = 1; index <= kDatagrams && !stop.stop_requested(); ++index) {
+        send("Mirrowen demo datagram %d of %d", index);
     }
 }
 
@@ -99,7 +108,7 @@ int RunDemo(MirrowenFunction mirrowen, const std::string& outputFolder) {
               << std::endl;
     CaptureOutcome outcome;
     {
-        const std::jthread traffic(SendLoopbackTraffic);
+        const std::jthread traffic(SendLoopbackTraffic, captures / "1.hda");
         outcome = RunCapture(mirrowen, request);
     }
     const int captureStatus = ReportCapture(request, outcome);
