@@ -8,7 +8,13 @@
  *
  * The call blocks for the whole capture and runs on the calling thread. Every captured frame of
  * more than 60 bytes is written, raw and unchanged, to its own file in the output folder:
- * 1.hda, 2.hda, ... ("<folder>/<n>.hda" on Linux, "<folder>\<n>.hda" on Windows).
+ * 1.hda, 2.hda, ... ("<folder>/<n>.hda" on Linux, "<folder>\<n>.hda" on Windows). Each file's
+ * modification time is the time the capture library took the frame (where the file system lets
+ * it be set; otherwise the time the file was written).
+ *
+ * The capture library's buffer is enlarged to 256 MiB (at most a sixteenth of the machine's
+ * memory), so that a busy file system loses no frames; the environment variable
+ * MIRROWEN_CAPTURE_BUFFER_MB sets another size in whole MiB (1 to 2047), read at each call.
  *
  * Host protocol:
  *   - The host owns the two 32-bit integers behind stopFlag and fileCount and keeps them alive
