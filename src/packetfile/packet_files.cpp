@@ -56,7 +56,8 @@ bool PacketFileWriter::Store(const unsigned char* bytes, std::uint32_t length,
     OpenFile file(platform::CreatePacketFile(fileName_));
     if (file.get() == platform::kNoFile) return false;
     const bool written = platform::WritePacketFile(file.get(), bytes, length);
-    // After the write, which would otherwise set the time again.
+    // After the write, which would set the time again. A time the file system refuses is no
+    // failure: the file keeps the time it was written.
     if (written) platform::SetPacketFileTime(file.get(), time);
     if (!file.Close() || !written) {
         // A partial file would read as a shorter frame; better no file than a wrong one.
