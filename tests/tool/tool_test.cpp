@@ -6,11 +6,15 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -90,13 +94,29 @@ std::vector<std::string> TsharkFrames(const fs::path& pcap) {
     return frames;
 }
 
-std::vector<std::string> TsharkTimes(const fs::path& pcap) {
-    const Finished tshark =
-        Run("tshark", {"-r", pcap.string(), "-T", "fields", "-e", "frame.time_epoch"});
+// tshark's reading of each frame of a pcap file: the given fields by name, empty where absent.
+std::vector<std::map<std::string, std::string>> TsharkFields(
+    const fs::path& pcap, const std::vector<std::string>& fields) {
+    std::vector<std::string> arguments = {"-r",     pcap.string(), "-T",
+                                          "fields", "-E",          "separator=/t"};
+    for (const std::string& field : fields) arguments.insert(arguments.end(), {"-e", field});
+    const Finished tshark = Run("tshark", arguments);
     EXPECT_TRUE(tshark.exited && tshark.status == 0) << tshark.errors;
-    std::vector<std::string> times;
+    std::vector<std::map<std::string, std::string>> frames;
     std::istringstream lines(tshark.output);
-    for (std::string line; std::getline(lines, line);) times.push_back(line);
+    for (std::string line; std::getline(lines, line);) {
+        std::map<std::string, std::string>& frame = frames.emplace_back();
+        std::istringstream values(line);
+        for (const std::string& field : fields) std::getline(values, frame[field], '\t');
+    }
+    return frames;
+}
+
+std::vector<std::string> TsharkTimes(const fs::path& pcap) {
+    std::vector<std::string> times;
+    for (auto& frame : TsharkFields(pcap, {"frame.time_epoch"})) {
+        times.push_back(frame["frame.time_epoch"]);
+    }
     return times;
 }
 
@@ -190,6 +210,112 @@ TEST_F(ToolTest, CaptureLeavesExactlyTheRequestedCountAndExportsWhatItWrote) {
     ASSERT_EQ(frames.size(), static_cast<std::size_t>(kCount));
     for (int number = 1; number <= kCount; ++number) {
         EXPECT_EQ(frames[number - 1], Hex(ReadBytes(PacketFile(folder, number)))) << number;
+    }
+}
+
+// "1700000000.123456000" as --show gives a capture time: local time to the microsecond.
+std::string LocalTime(const std::string& epoch) {
+    const std::size_t point = epoch.find('.');
+    const time_t seconds = std::stoll(epoch.substr(0, point));
+    tm local{};
+    localtime_r(&seconds, &local);
+    char text[16];
+    std::snprintf(text, sizeof text, "%02d:%02d:%02d.", local.tm_hour, local.tm_min, local.tm_sec);
+    return text + epoch.substr(point + 1, 6);
+}
+
+// The line --show prints for a frame, from tshark's fields; "*" stands for TCP's flags.
+std::string ExpectedShowLine(std::map<std::string, std::string> frame) {
+    static const std::map<std::string, std::string> kTypeNames = {{"0x0800", "IPv4"},
+                                                                  {"0x86dd", "IPv6"}};
+    const auto name = kTypeNames.find(frame["eth.type"]);
+    std::string line = frame["frame.number"] + " " + LocalTime(frame["frame.time_epoch"]) + " " +
+                       frame["eth.src"] + " > " + frame["eth.dst"] + ", ethertype " +
+                       (name != kTypeNames.end() ? name->second : "Unknown") + " (" +
+                       frame["eth.type"] + "), length " + frame["frame.len"];
+    // One of IPv4's and IPv6's addresses is empty.
+    const std::string source = frame["ip.src"] + frame["ipv6.src"];
+    const std::string destination = frame["ip.dst"] + frame["ipv6.dst"];
+    if (!frame["udp.srcport"].empty()) {
+        line += ": " + source + "." + frame["udp.srcport"] + " > " + destination + "." +
+                frame["udp.dstport"] + ": UDP, length " +
+                std::to_string(std::stoi(frame["udp.length"]) - 8);
+    } else if (!frame["tcp.srcport"].empty()) {
+        line += ": " + source + "." + frame["tcp.srcport"] + " > " + destination + "." +
+                frame["tcp.dstport"] + ": TCP, Flags [*], length " + frame["tcp.len"];
+    }
+    return line;
+}
+
+// --show prints a line per stored frame, in order, and each line says what tshark reads in the
+// exported frame. IPv4/UDP and IPv6/TCP frames with made-up addresses go only over the test's own
+// veth pair, between the test's probes and 0x88B5 frames.
+TEST_F(ToolTest, ShowPrintsALinePerStoredFrameThatAgreesWithTshark) {
+    constexpr int kCount = 12;
+    const testing::Bytes destinationMac = {0x02, 0x00, 0x5e, 0x10, 0x00, 0x0b};
+    const testing::Bytes sourceMac = {0x02, 0x00, 0x5e, 0x10, 0x00, 0x0a};
+    const testing::Bytes hostA = {192, 0, 2, 1};
+    const testing::Bytes hostB = {198, 51, 100, 2};
+    const testing::Bytes host6A = {0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+    const testing::Bytes host6B = {0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2};
+    const testing::VethNamespace network;
+    const testing::FrameSender sender(testing::VethNamespace::kSendEnd);
+    const fs::path folder = scratch_ / "captures";
+    ChildProcess capture(MIRROWEN_TOOL,
+                         {"capture", "--show", "-i", testing::VethNamespace::CaptureAdapter(), "-o",
+                          folder.string(), "--count", std::to_string(kCount)});
+
+    const int probes = WaitUntilCapturing(capture, sender, folder);
+    ASSERT_GT(probes, 0) << "the capture never stored a frame";
+    ASSERT_LT(probes, kCount);
+    for (int index = 0; probes + index < kCount; ++index) {
+        const auto port = static_cast<std::uint16_t>(40000 + index);
+        if (index % 3 == 0) {
+            sender.Send(testing::EthernetFrame(
+                destinationMac, sourceMac, 0x0800,
+                testing::Ipv4Packet(17, hostA, hostB,
+                                    testing::UdpDatagram(port, 9999, Bytes(100 + index)))));
+        } else if (index % 3 == 1) {
+            sender.Send(testing::EthernetFrame(
+                destinationMac, sourceMac, 0x86dd,
+                testing::Ipv6Packet(6, host6A, host6B,
+                                    testing::TcpSegment(port, 443, 0x02, Bytes(index)))));
+        } else {
+            sender.Send(testing::MakeTestFrame(100 + index, static_cast<std::uint32_t>(index)));
+        }
+    }
+    // Frames past the count, most likely stored before the stop: removed, and never shown.
+    for (std::uint32_t extra = 0; extra < 10; ++extra) {
+        sender.Send(testing::MakeTestFrame(200, 1000 + extra));
+    }
+    ASSERT_TRUE(capture.WaitForExit(30s)) << "the capture did not stop by itself";
+    ASSERT_EQ(capture.Status(), 0) << capture.Errors();
+    std::vector<std::string> lines;
+    std::istringstream output(capture.Output());
+    for (std::string line; std::getline(output, line);) {
+        if (!line.empty() && std::isdigit(static_cast<unsigned char>(line[0])) != 0) {
+            lines.push_back(line);
+        }
+    }
+
+    const fs::path pcap = scratch_ / "capture.pcap";
+    ASSERT_EQ(Tool({"export", folder.string(), pcap.string()}).status, 0);
+    const auto frames =
+        TsharkFields(pcap, {"frame.number", "frame.time_epoch", "frame.len", "eth.src", "eth.dst",
+                            "eth.type", "ip.src", "ip.dst", "ipv6.src", "ipv6.dst", "udp.srcport",
+                            "udp.dstport", "udp.length", "tcp.srcport", "tcp.dstport", "tcp.len"});
+    ASSERT_EQ(frames.size(), static_cast<std::size_t>(kCount));
+    ASSERT_EQ(lines.size(), frames.size()) << capture.Output();
+    for (std::size_t index = 0; index < frames.size(); ++index) {
+        const std::string expected = ExpectedShowLine(frames[index]);
+        const std::size_t flags = expected.find('*');
+        if (flags == std::string::npos) {
+            EXPECT_EQ(lines[index], expected);
+        } else {
+            EXPECT_TRUE(lines[index].starts_with(expected.substr(0, flags)) &&
+                        lines[index].ends_with(expected.substr(flags + 1)))
+                << lines[index] << "\nexpected " << expected;
+        }
     }
 }
 

@@ -9,9 +9,11 @@
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <thread>
 
 #include "exit_status.h"
+#include "frame_printer.h"
 
 namespace mirrowen::tool {
 
@@ -58,25 +60,25 @@ class StopSignals {
     struct sigaction previousTerminate_ {};
 };
 
-// Starts the worker with the stop signals blocked, so that they are handled on this thread and
-// never interrupt the capture library's waits.
-std::thread StartWorker(MirrowenFunction mirrowen, const CaptureRequest& request,
-                        std::string& folderBuffer, std::atomic<std::int32_t>& result,
-                        std::atomic<bool>& finished) {
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    sigset_t previous;
-    pthread_sigmask(SIG_BLOCK, &stopSignals, &previous);
-    std::thread worker([mirrowen, &request, &folderBuffer, &result, &finished] {
-        result.store(mirrowen(request.adapterName.c_str(), nullptr, folderBuffer.data(), &stopFlag,
-                              &fileCount));
-        finished.store(true);
-    });
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    return worker;
-}
+// Blocks the stop signals on this thread for as long as it lives. Threads started meanwhile inherit
+// the mask, so that the signals are handled on the watching thread and never interrupt the
+// capture library's waits or the printer's writes.
+class StopSignalsBlocked {
+  public:
+    StopSignalsBlocked() {
+        sigset_t stopSignals;
+        sigemptyset(&stopSignals);
+        sigaddset(&stopSignals, SIGINT);
+        sigaddset(&stopSignals, SIGTERM);
+        pthread_sigmask(SIG_BLOCK, &stopSignals, &previous_);
+    }
+    ~StopSignalsBlocked() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+    StopSignalsBlocked(const StopSignalsBlocked&) = delete;
+    StopSignalsBlocked& operator=(const StopSignalsBlocked&) = delete;
+
+  private:
+    sigset_t previous_{};
+};
 
 // Removes the packet files numbered from `first` to `last`; says so on stderr for any that stays.
 void RemovePacketFiles(const std::string& folder, std::int32_t first, std::int32_t last) {
@@ -114,6 +116,8 @@ std::string StopText(const CaptureOutcome& outcome) {
             return "stopped at the requested file count";
         case StopReason::Duration:
             return "stopped after the requested duration";
+        case StopReason::OutputClosed:
+            return "stopped because standard output was closed";
         case StopReason::None:
             break;
     }
@@ -141,10 +145,24 @@ CaptureOutcome RunCapture(MirrowenFunction mirrowen, const CaptureRequest& reque
     std::atomic<bool> finished{false};
     CaptureOutcome outcome;
 
-    const bool overwriteProgress = isatty(STDERR_FILENO) != 0;
+    // A progress line redrawn with "\r" would garble frame lines on the same terminal: then only
+    // the plain line at the end is printed.
+    const bool overwriteProgress =
+        isatty(STDERR_FILENO) != 0 && !(request.showFrames && isatty(STDOUT_FILENO) != 0);
     const StopSignals signals;
     const Clock::time_point start = Clock::now();
-    std::thread worker = StartWorker(mirrowen, request, folderBuffer, result, finished);
+    std::thread worker;
+    std::optional<FramePrinter> printer;
+    std::cout.flush();  // the printer writes to the descriptor itself
+    {
+        const StopSignalsBlocked blocked;
+        worker = std::thread([mirrowen, &request, &folderBuffer, &result, &finished] {
+            result.store(mirrowen(request.adapterName.c_str(), nullptr, folderBuffer.data(),
+                                  &stopFlag, &fileCount));
+            finished.store(true);
+        });
+        if (request.showFrames) printer.emplace(request.folderPath, fileCount, request.fileLimit);
+    }
     Clock::time_point lastProgress = start;
     while (!finished.load()) {
         std::this_thread::sleep_for(20ms);
@@ -158,6 +176,8 @@ CaptureOutcome RunCapture(MirrowenFunction mirrowen, const CaptureRequest& reque
                 outcome.reason = StopReason::FileLimit;
             } else if (request.durationSeconds && seconds >= *request.durationSeconds) {
                 outcome.reason = StopReason::Duration;
+            } else if (printer && printer->OutputFailed()) {
+                outcome.reason = StopReason::OutputClosed;
             }
         }
         if (outcome.reason != StopReason::None) stop.store(1);
@@ -167,7 +187,6 @@ CaptureOutcome RunCapture(MirrowenFunction mirrowen, const CaptureRequest& reque
         }
     }
     worker.join();
-
     outcome.result = result.load();
     outcome.files = count.load();
     // The module stores every frame of the block the capture library hands over before the stop
@@ -179,6 +198,7 @@ CaptureOutcome RunCapture(MirrowenFunction mirrowen, const CaptureRequest& reque
         outcome.files = limit;
     }
     outcome.seconds = SecondsSince(start);
+    if (printer) printer->Finish();
     if (overwriteProgress) std::cerr << "\r\033[K";
     if (outcome.result == ResultFinished) {
         ShowProgress(outcome.files, outcome.seconds, false);

@@ -1,5 +1,6 @@
 // One call of Mirrowen from the host's side: a worker thread makes the call, this thread watches
-// fileCount, shows progress and decides when to store into the stop flag.
+// fileCount, shows progress and decides when to store into the stop flag, and with --show a third
+// thread prints a line per stored frame.
 #pragma once
 
 #include <cstdint>
@@ -15,9 +16,10 @@ struct CaptureRequest {
     std::string folderPath;
     std::optional<std::int64_t> fileLimit;  // stop at this many files; any written past it go
     std::optional<double> durationSeconds;  // stop after this long
+    bool showFrames = false;                // print a line per stored frame on stdout
 };
 
-enum class StopReason { None, Signal, FileLimit, Duration };
+enum class StopReason { None, Signal, FileLimit, Duration, OutputClosed };
 
 struct CaptureOutcome {
     std::int32_t result = 0;

@@ -86,7 +86,7 @@ void RemoveEarlierPacketFiles(const std::filesystem::path& folder) {
 
 }  // namespace
 
-int RunDemo(MirrowenFunction mirrowen, const std::string& outputFolder) {
+int RunDemo(MirrowenFunction mirrowen, const std::string& outputFolder, bool showFrames) {
     const std::filesystem::path base = std::filesystem::absolute(outputFolder);
     const std::filesystem::path captures = base / "captures";
     const std::filesystem::path pcap = base / "demo.pcap";
@@ -103,6 +103,7 @@ int RunDemo(MirrowenFunction mirrowen, const std::string& outputFolder) {
     request.adapterName = "rpcap://lo";
     request.folderPath = captures.string();
     request.durationSeconds = kCaptureSeconds;
+    request.showFrames = showFrames;
     std::cout << "Capturing on " << request.adapterName << " for " << kCaptureSeconds
               << " s while sending " << kDatagrams << " UDP datagrams to 127.0.0.1 ..."
               << std::endl;

@@ -7,8 +7,8 @@
 
 namespace mirrowen::tool {
 
-// Writes the packet files to <outputFolder>/captures and the pcap to <outputFolder>/demo.pcap.
-// Returns the exit status.
-int RunDemo(MirrowenFunction mirrowen, const std::string& outputFolder);
+// Writes the packet files to <outputFolder>/captures and the pcap to <outputFolder>/demo.pcap,
+// printing a line per stored frame with showFrames. Returns the exit status.
+int RunDemo(MirrowenFunction mirrowen, const std::string& outputFolder, bool showFrames);
 
 }  // namespace mirrowen::tool

@@ -1,6 +1,7 @@
 // mirrowen: the command-line host of the Mirrowen capture module.
 #include <CLI/CLI.hpp>
 
+#include <csignal>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -23,7 +24,7 @@ constexpr const char* kCaptureStatuses =
     "reading; 17 unknown result from the module.";
 
 int Capture(const std::string& adapter, const std::string& folder, std::int64_t fileLimit,
-            double durationSeconds, const std::string& library) {
+            double durationSeconds, bool showFrames, const std::string& library) {
     const std::optional<LoadedModule> module = LoadModule(library);
     if (!module) return kExitModuleMissing;
     CaptureRequest request;
@@ -32,18 +33,23 @@ int Capture(const std::string& adapter, const std::string& folder, std::int64_t 
     request.folderPath = std::filesystem::absolute(folder).string();
     if (fileLimit > 0) request.fileLimit = fileLimit;
     if (durationSeconds > 0) request.durationSeconds = durationSeconds;
+    request.showFrames = showFrames;
     return ReportCapture(request, RunCapture(module->function, request));
 }
 
-int Demo(const std::string& folder, const std::string& library) {
+int Demo(const std::string& folder, bool showFrames, const std::string& library) {
     const std::optional<LoadedModule> module = LoadModule(library);
     if (!module) return kExitModuleMissing;
-    return RunDemo(module->function, folder);
+    return RunDemo(module->function, folder, showFrames);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A write to a closed standard output (`mirrowen capture --show | head`) then fails with EPIPE,
+    // which stops the capture cleanly, instead of raising a SIGPIPE that would end the process
+    // between a packet file's creation and its write.
+    std::signal(SIGPIPE, SIG_IGN);
     CLI::App app{"Writes live network traffic to disk, one file per frame.", "mirrowen"};
     app.set_version_flag("--version", "mirrowen " MIRROWEN_VERSION);
     app.require_subcommand(1);
@@ -55,6 +61,10 @@ int main(int argc, char** argv) {
     std::int64_t fileLimit = 0;
     double durationSeconds = 0;
     std::string library;
+    bool showFrames = false;
+    constexpr const char* kShowHelp =
+        "Print a line per stored frame as its file is written, as tcpdump does; frames that come "
+        "faster than the lines can follow are left out, with a line saying how many";
     CLI::App* capture = app.add_subcommand(
         "capture", "Capture one adapter's frames into a folder, one file each, until Ctrl-C");
     capture->add_option("-i,--adapter", adapter, "Adapter to capture, e.g. rpcap://eth0 or eth0")
@@ -67,6 +77,7 @@ int main(int argc, char** argv) {
     capture->add_option("--duration", durationSeconds, "Stop after this many seconds")
         ->type_name("SECONDS")
         ->check(CLI::Range(0.001, 1e7));
+    capture->add_flag("--show", showFrames, kShowHelp);
     capture->add_option("--library", library, "The capture module to load (Mirrowen.so)")
         ->type_name("PATH");
     capture->footer(kCaptureStatuses);
@@ -87,6 +98,7 @@ int main(int argc, char** argv) {
         "demo", "Capture a few seconds of loopback traffic the demo sends itself, export a pcap");
     demo->add_option("-o,--output", demoFolder, "Folder for the demo's packet files and pcap")
         ->capture_default_str();
+    demo->add_flag("--show", showFrames, kShowHelp);
     demo->add_option("--library", library, "The capture module to load (Mirrowen.so)")
         ->type_name("PATH");
 
@@ -97,10 +109,10 @@ int main(int argc, char** argv) {
     }
 
     if (*list) return ListAdapters();
-    if (*capture) return Capture(adapter, folder, fileLimit, durationSeconds, library);
+    if (*capture) return Capture(adapter, folder, fileLimit, durationSeconds, showFrames, library);
     if (*exporter) {
         return ReportExport(exportFolder, exportOutput, ExportToPcap(exportFolder, exportOutput));
     }
-    if (*demo) return Demo(demoFolder, library);
+    if (*demo) return Demo(demoFolder, showFrames, library);
     return kExitUsage;
 }

@@ -1,0 +1,424 @@
+#include "frame_summary.h"
+
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string_view>
+#include <utility>
+
+namespace mirrowen::tool {
+
+namespace {
+
+using Bytes = std::span<const unsigned char>;
+
+constexpr std::size_t kEthernetHeader = 14;
+constexpr unsigned kSmallestEtherType = 0x0600;  // smaller values are 802.3 length fields
+constexpr unsigned kIpv4 = 0x0800;
+constexpr unsigned kArp = 0x0806;
+constexpr unsigned kIpv6 = 0x86dd;
+
+constexpr std::size_t kIpv4Header = 20;
+constexpr std::size_t kIpv6Header = 40;
+constexpr std::size_t kSmallestExtensionHeader = 8;
+
+constexpr unsigned kIcmp = 1;
+constexpr unsigned kTcp = 6;
+constexpr unsigned kUdp = 17;
+constexpr unsigned kIcmpv6 = 58;
+constexpr unsigned kHopByHop = 0;
+constexpr unsigned kRouting = 43;
+constexpr unsigned kFragment = 44;
+constexpr unsigned kAuthentication = 51;
+constexpr unsigned kDestinationOptions = 60;
+constexpr unsigned kMobility = 135;
+
+constexpr std::pair<unsigned, const char*> kEtherTypeNames[] = {
+    {kIpv4, "IPv4"},
+    {kArp, "ARP"},
+    {0x8035, "RARP"},
+    {kIpv6, "IPv6"},
+    {0x8100, "802.1Q"},
+    {0x88a8, "802.1Q-QinQ"},
+    {0x9100, "802.1Q-9100"},
+    {0x8847, "MPLS unicast"},
+    {0x8848, "MPLS multicast"},
+    {0x8863, "PPPoE D"},
+    {0x8864, "PPPoE S"},
+    {0x888e, "EAPOL"},
+    {0x88cc, "LLDP"},
+    {0x88f7, "PTP"},
+    {0x9000, "Loopback"},
+};
+
+constexpr std::pair<unsigned, const char*> kIcmpNames[] = {
+    {0, "echo reply"},   {3, "unreachable"},    {5, "redirect"},
+    {8, "echo request"}, {11, "time exceeded"},
+};
+
+constexpr std::pair<unsigned, const char*> kIcmpv6Names[] = {
+    {1, "unreachable"},
+    {2, "packet too big"},
+    {3, "time exceeded"},
+    {128, "echo request"},
+    {129, "echo reply"},
+    {133, "router solicitation"},
+    {134, "router advertisement"},
+    {135, "neighbor solicitation"},
+    {136, "neighbor advertisement"},
+};
+
+template <std::size_t N>
+const char* NameOf(unsigned value, const std::pair<unsigned, const char*> (&names)[N]) {
+    for (const auto& [known, name] : names) {
+        if (known == value) return name;
+    }
+    return nullptr;
+}
+
+// The bytes from `offset` on; none when `offset` is past the end.
+Bytes From(Bytes bytes, std::size_t offset) {
+    return offset < bytes.size() ? bytes.subspan(offset) : Bytes{};
+}
+
+// Big-endian fields, read only where the caller has checked that the bytes are there.
+unsigned Be16(Bytes bytes, std::size_t offset) {
+    return static_cast<unsigned>(bytes[offset] << 8 | bytes[offset + 1]);
+}
+
+std::uint32_t Be32(Bytes bytes, std::size_t offset) {
+    return static_cast<std::uint32_t>(Be16(bytes, offset)) << 16 | Be16(bytes, offset + 2);
+}
+
+std::string Number(std::size_t value) { return std::to_string(value); }
+
+std::string Hex(unsigned value, int digits) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%0*x", digits, value);
+    return text;
+}
+
+std::string MacAddress(Bytes address) {
+    char text[18];
+    std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", address[0], address[1],
+                  address[2], address[3], address[4], address[5]);
+    return text;
+}
+
+std::string Ipv4Address(Bytes address) {
+    char text[INET_ADDRSTRLEN];
+    std::snprintf(text, sizeof text, "%u.%u.%u.%u", address[0], address[1], address[2], address[3]);
+    return text;
+}
+
+std::string Ipv6Address(Bytes address) {
+    char text[INET6_ADDRSTRLEN];
+    return inet_ntop(AF_INET6, address.data(), text, sizeof text) != nullptr ? text : "?";
+}
+
+// "ethertype IPv4 (0x0800)", or "802.3" for a length field.
+std::string TypeText(unsigned type) {
+    if (type < kSmallestEtherType) return "802.3";
+    const char* name = NameOf(type, kEtherTypeNames);
+    return std::string("ethertype ") + (name != nullptr ? name : "Unknown") + " (" + Hex(type, 4) +
+           ")";
+}
+
+bool IsVlanTag(unsigned type) { return type == 0x8100 || type == 0x88a8 || type == 0x9100; }
+
+bool IsExtensionHeader(unsigned next) {
+    return next == kHopByHop || next == kRouting || next == kFragment || next == kAuthentication ||
+           next == kDestinationOptions || next == kMobility;
+}
+
+std::string ProtocolName(unsigned protocol) {
+    switch (protocol) {
+        case kIcmp:
+            return "ICMP";
+        case kTcp:
+            return "TCP";
+        case kUdp:
+            return "UDP";
+        case kIcmpv6:
+            return "ICMPv6";
+        default:
+            return "ip-proto-" + Number(protocol);
+    }
+}
+
+// The bytes an IP header claims beyond those the frame holds.
+void AppendMissing(std::string& out, std::size_t claimedEnd, std::size_t available) {
+    if (claimedEnd > available) out += " (" + Number(claimedEnd - available) + " bytes missing)";
+}
+
+void AppendLlc(std::string& out, Bytes llc) {
+    if (llc.size() < 3) {
+        out += "LLC [|llc]";
+        return;
+    }
+    out += "LLC, dsap " + Hex(llc[0], 2) + ", ssap " + Hex(llc[1], 2) + ", ctrl " + Hex(llc[2], 2);
+}
+
+void AppendArp(std::string& out, Bytes arp) {
+    out += "ARP";
+    if (arp.size() < 8) {
+        out += " [|arp]";
+        return;
+    }
+    const unsigned operation = Be16(arp, 6);
+    const bool ethernetIpv4 =
+        Be16(arp, 0) == 1 && Be16(arp, 2) == kIpv4 && arp[4] == 6 && arp[5] == 4;
+    if (!ethernetIpv4 || (operation != 1 && operation != 2)) {
+        out += ", op " + Number(operation);
+        return;
+    }
+    if (arp.size() < 28) {
+        out += " [|arp]";
+        return;
+    }
+    if (operation == 1) {
+        out += ", Request who-has " + Ipv4Address(arp.subspan(24, 4)) + " tell " +
+               Ipv4Address(arp.subspan(14, 4));
+    } else {
+        out += ", Reply " + Ipv4Address(arp.subspan(14, 4)) + " is-at " +
+               MacAddress(arp.subspan(8, 6));
+    }
+}
+
+std::string TcpFlags(unsigned flags) {
+    // tcpdump's letters and order: FIN, SYN, RST, PSH, ACK ("."), URG, ECE, CWR.
+    static constexpr std::pair<unsigned, char> kLetters[] = {
+        {0x01, 'F'}, {0x02, 'S'}, {0x04, 'R'}, {0x08, 'P'},
+        {0x10, '.'}, {0x20, 'U'}, {0x40, 'E'}, {0x80, 'W'},
+    };
+    std::string text;
+    for (const auto& [bit, letter] : kLetters) {
+        if ((flags & bit) != 0) text += letter;
+    }
+    return text.empty() ? "none" : text;
+}
+
+void AppendTcp(std::string& out, Bytes segment, std::size_t claimed) {
+    if (segment.size() < 14) {
+        out += " [|tcp]";
+        return;
+    }
+    out += ", Flags [" + TcpFlags(segment[13]) + "]";
+    const std::size_t headerLength = (segment[12] >> 4) * 4u;
+    if (headerLength < 20 || headerLength > claimed) {
+        out += ", bad header length " + Number(headerLength);
+        return;
+    }
+    out += ", length " + Number(claimed - headerLength);
+}
+
+void AppendUdp(std::string& out, Bytes datagram) {
+    if (datagram.size() < 8) {
+        out += " [|udp]";
+        return;
+    }
+    // The header's length, not the packet's: a first fragment carries only part of the datagram.
+    const std::size_t length = Be16(datagram, 4);
+    out += length < 8 ? ", bad length " + Number(length) : ", length " + Number(length - 8);
+}
+
+void AppendIcmp(std::string& out, Bytes message, std::size_t claimed, bool version6) {
+    if (message.size() < 2) {
+        out += " [|icmp]";
+        return;
+    }
+    const unsigned type = message[0];
+    const unsigned code = message[1];
+    const char* name = version6 ? NameOf(type, kIcmpv6Names) : NameOf(type, kIcmpNames);
+    if (name == nullptr) {
+        out += " type " + Number(type) + " code " + Number(code);
+    } else {
+        out += std::string(" ") + name;
+        if (code != 0) out += " code " + Number(code);
+    }
+    out += ", length " + Number(claimed);
+}
+
+// "<source>[.port] > <destination>[.port]: <protocol>, ...". Without its header (a later
+// fragment) only the protocol and the bytes this packet carries are known.
+void AppendTransport(std::string& out, unsigned protocol, const std::string& source,
+                     const std::string& destination, Bytes segment, std::size_t claimed,
+                     bool headerPresent) {
+    if (headerPresent && (protocol == kTcp || protocol == kUdp) && segment.size() >= 4) {
+        out += source + "." + Number(Be16(segment, 0)) + " > " + destination + "." +
+               Number(Be16(segment, 2));
+    } else {
+        out += source + " > " + destination;
+    }
+    out += ": " + ProtocolName(protocol);
+    if (!headerPresent) {
+        out += ", length " + Number(claimed);
+        return;
+    }
+    switch (protocol) {
+        case kTcp:
+            AppendTcp(out, segment, claimed);
+            break;
+        case kUdp:
+            AppendUdp(out, segment);
+            break;
+        case kIcmp:
+        case kIcmpv6:
+            AppendIcmp(out, segment, claimed, protocol == kIcmpv6);
+            break;
+        default:
+            out += ", length " + Number(claimed);
+            break;
+    }
+}
+
+std::string FragmentText(std::uint32_t id, std::size_t offset, bool more) {
+    return ", frag id " + std::to_string(id) + " offset " + Number(offset) + (more ? "+" : "");
+}
+
+void AppendIpv4(std::string& out, Bytes packet) {
+    if (packet.size() < kIpv4Header) {
+        out += "[|ip]";
+        return;
+    }
+    if (packet[0] >> 4 != 4) {
+        out += "bad IPv4 version " + Number(packet[0] >> 4);
+        return;
+    }
+    const std::string source = Ipv4Address(packet.subspan(12, 4));
+    const std::string destination = Ipv4Address(packet.subspan(16, 4));
+    const std::size_t headerLength = (packet[0] & 0x0f) * 4u;
+    const std::size_t totalLength = Be16(packet, 2);
+    if (headerLength < kIpv4Header || totalLength < headerLength) {
+        out += source + " > " + destination + ": bad IPv4 header length " + Number(headerLength) +
+               ", total length " + Number(totalLength);
+        return;
+    }
+    if (headerLength > packet.size()) {
+        out += source + " > " + destination + ": [|ip]";
+        return;
+    }
+    // Ethernet pads short packets: the datagram ends where its header says.
+    const Bytes datagram = packet.first(std::min(totalLength, packet.size()));
+    const unsigned fragment = Be16(packet, 6);
+    const std::size_t fragmentOffset = (fragment & 0x1fff) * 8u;
+    const bool moreFragments = (fragment & 0x2000) != 0;
+    AppendTransport(out, packet[9], source, destination, From(datagram, headerLength),
+                    totalLength - headerLength, fragmentOffset == 0);
+    if (fragmentOffset != 0 || moreFragments) {
+        out += FragmentText(Be16(packet, 4), fragmentOffset, moreFragments);
+    }
+    AppendMissing(out, totalLength, packet.size());
+}
+
+void AppendIpv6(std::string& out, Bytes packet) {
+    if (packet.size() < kIpv6Header) {
+        out += "[|ip6]";
+        return;
+    }
+    if (packet[0] >> 4 != 6) {
+        out += "bad IPv6 version " + Number(packet[0] >> 4);
+        return;
+    }
+    const std::string source = Ipv6Address(packet.subspan(8, 16));
+    const std::string destination = Ipv6Address(packet.subspan(24, 16));
+    const std::size_t payloadLength = Be16(packet, 4);
+    // A payload length of 0 belongs to a jumbogram (its length is in an option): the frame's
+    // bytes count then.
+    const std::size_t claimedEnd = payloadLength == 0 ? packet.size() : kIpv6Header + payloadLength;
+    const Bytes datagram = packet.first(std::min(claimedEnd, packet.size()));
+
+    unsigned next = packet[6];
+    std::size_t offset = kIpv6Header;
+    bool transportHeaderPresent = true;
+    std::string fragment;
+    // Every extension header takes at least 8 bytes, so the walk ends within the datagram.
+    while (transportHeaderPresent && IsExtensionHeader(next)) {
+        if (offset + kSmallestExtensionHeader > datagram.size()) {
+            out += source + " > " + destination + ": [|ip6]";
+            AppendMissing(out, claimedEnd, packet.size());
+            return;
+        }
+        const Bytes header = datagram.subspan(offset);
+        if (next == kFragment) {
+            const unsigned field = Be16(header, 2);
+            fragment = FragmentText(Be32(header, 4), field & 0xfff8, (field & 1) != 0);
+            transportHeaderPresent = (field & 0xfff8) == 0;
+            offset += kSmallestExtensionHeader;
+        } else if (next == kAuthentication) {
+            offset += (header[1] + 2u) * 4u;
+        } else {
+            offset += (header[1] + 1u) * 8u;
+        }
+        next = header[0];
+    }
+    if (offset > datagram.size()) {
+        out += source + " > " + destination + ": [|ip6]";
+        AppendMissing(out, claimedEnd, packet.size());
+        return;
+    }
+    AppendTransport(out, next, source, destination, From(datagram, offset), claimedEnd - offset,
+                    transportHeaderPresent);
+    out += fragment;
+    AppendMissing(out, claimedEnd, packet.size());
+}
+
+// What follows an EtherType or 802.3 length field: VLAN tags, then the payload as far as it is
+// known. `separator` goes before whatever is added.
+void AppendPayload(std::string& out, unsigned type, Bytes payload, std::string_view separator) {
+    // A loop rather than recursion: a frame may stack thousands of tags.
+    while (IsVlanTag(type)) {
+        out += separator;
+        if (payload.size() < 4) {
+            out += "[|vlan]";
+            return;
+        }
+        const unsigned tag = Be16(payload, 0);
+        type = Be16(payload, 2);
+        out += "vlan " + Number(tag & 0x0fff) + ", p " + Number(tag >> 13);
+        if ((tag & 0x1000) != 0) out += ", DEI";
+        out += ", " + TypeText(type);
+        payload = From(payload, 4);
+        separator = ", ";
+    }
+    if (type < kSmallestEtherType) {
+        out += separator;
+        AppendLlc(out, payload);
+    } else if (type == kIpv4) {
+        out += separator;
+        AppendIpv4(out, payload);
+    } else if (type == kIpv6) {
+        out += separator;
+        AppendIpv6(out, payload);
+    } else if (type == kArp) {
+        out += separator;
+        AppendArp(out, payload);
+    }
+}
+
+}  // namespace
+
+std::string SummarizeFrame(Bytes frame) {
+    const std::string length = "length " + Number(frame.size());
+    if (frame.size() < 12) return length + ": [|ether]";
+    std::string out = MacAddress(frame.subspan(6, 6)) + " > " + MacAddress(frame.first(6));
+    if (frame.size() < kEthernetHeader) return out + ", " + length + ": [|ether]";
+    const unsigned type = Be16(frame, 12);
+    out += ", " + TypeText(type) + ", " + length;
+    AppendPayload(out, type, From(frame, kEthernetHeader), ": ");
+    return out;
+}
+
+std::string FrameLine(std::int64_t number, const timespec& captured, Bytes frame) {
+    const time_t seconds = captured.tv_sec;
+    tm local{};
+    localtime_r(&seconds, &local);
+    char prefix[64];
+    std::snprintf(prefix, sizeof prefix, "%lld %02d:%02d:%02d.%06ld ",
+                  static_cast<long long>(number), local.tm_hour, local.tm_min, local.tm_sec,
+                  static_cast<long>(captured.tv_nsec / 1000));
+    return prefix + SummarizeFrame(frame);
+}
+
+}  // namespace mirrowen::tool
