@@ -15,8 +15,8 @@ namespace mirrowen::tool {
 // 127.0.0.1.9999: UDP, length 300"
 std::string SummarizeFrame(std::span<const unsigned char> frame);
 
-// The packet file's number, its capture time in local time to the microsecond (as tcpdump and a
-// pcap file keep it), and the frame's summary: "17 12:00:00.123456 02:00:00:00:00:01 > ...".
+// The packet file's number, its capture time in local time to the microsecond (as tcpdump
+// prints it), and the frame's summary: "17 12:00:00.123456 02:00:00:00:00:01 > ...".
 std::string FrameLine(std::int64_t number, const timespec& captured,
                       std::span<const unsigned char> frame);
 
