@@ -1,6 +1,6 @@
-/* Loads the installed module by the path its package names, binds Mirrowen and makes one call
- * that the module refuses before it touches anything: enough to prove header, package and module
- * fit together. */
+/* Loads the module by the path that Mirrowen::Mirrowen or the pkg-config file names, binds
+ * Mirrowen and makes one call that the module refuses before it touches anything: enough to prove
+ * that header, package and module fit together. */
 #include <dlfcn.h>
 #include <stdio.h>
 
@@ -29,6 +29,6 @@ int main(void) {
                 (int)stopFlag, (int)fileCount);
         return 1;
     }
-    puts("host: the installed module answered");
+    printf("host: the module at %s answered\n", MIRROWEN_MODULE);
     return 0;
 }
