@@ -3,7 +3,8 @@
 // the benchmark's own (live_peers.h). Subcommands:
 //   sweep     frames sent/stored, loss, stored frames/s and CPU per frame size, rate and peer
 //   step      raises the offered rate until each peer loses frames, the peers taking turns
-//   burst     full-speed bursts for several sizes of the library's capture buffer
+//   burst     bursts (full speed, or a rate for some seconds) for several sizes of the library's
+//             capture buffer
 //   ring      time to open and close, and memory taken, for several capture buffer sizes
 //   stop      latency of 20 stops on an idle adapter
 //   spacing   frames sent 50 ms apart, as stored and as exported
@@ -31,13 +32,15 @@ using namespace std::chrono_literals;
 using mirrowen::bench::Case;
 using mirrowen::bench::Clock;
 using mirrowen::bench::Folders;
+using mirrowen::bench::LossFree;
+using mirrowen::bench::LossPercent;
 using mirrowen::bench::Outcome;
 using mirrowen::testing::VethNamespace;
 namespace fs = std::filesystem;
 
 struct Options {
     std::vector<std::size_t> sizes{64, 512, 1514};
-    std::vector<double> rates{10000, 50000, 0};
+    std::vector<double> rates;  // empty: the command's own choice (0: full speed)
     std::vector<std::string> fileSystems{"tmpfs", "disk"};
     std::vector<std::string> peers;  // empty: the command's own choice
     int repetitions = 3;
@@ -108,15 +111,9 @@ std::vector<std::string> PeersOr(const Options& options, std::vector<std::string
     return options.peers.empty() ? chosen : options.peers;
 }
 
-double LossPercent(const Outcome& outcome) {
-    return outcome.sent == 0
-               ? 0
-               : 100.0 *
-                     static_cast<double>(outcome.sent - std::min(outcome.sent, outcome.stored)) /
-                     static_cast<double>(outcome.sent);
+std::vector<double> RatesOr(const Options& options, std::vector<double> chosen) {
+    return options.rates.empty() ? chosen : options.rates;
 }
-
-bool LossFree(const Outcome& outcome) { return outcome.stored >= outcome.sent; }
 
 std::string RateText(double rate) {
     return rate > 0 ? std::to_string(static_cast<long long>(rate)) : std::string("full");
@@ -169,7 +166,7 @@ void Sweep(const Options& options, MirrowenFunction function) {
     std::vector<Case> cases;
     for (const auto& fileSystem : options.fileSystems)
         for (const std::size_t size : options.sizes)
-            for (const double rate : options.rates)
+            for (const double rate : RatesOr(options, {10000, 50000, 0}))
                 for (const auto& peer :
                      PeersOr(options, {"library", "tcpdump", "dumpcap", "dumpcap-large",
                                        "reference-read", "reference-store"}))
@@ -329,7 +326,8 @@ int main(int argc, char** argv) {
         else if (command == "step")
             Step(options, module.function());
         else if (command == "burst")
-            mirrowen::bench::Burst(module.function(), options.buffers, options.repetitions);
+            mirrowen::bench::Burst(module.function(), options.buffers, RatesOr(options, {0}),
+                                   options.seconds, options.repetitions);
         else if (command == "ring")
             mirrowen::bench::RingCost(module.function(), options.buffers, options.repetitions);
         else if (command == "stop")

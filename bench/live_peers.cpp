@@ -480,6 +480,16 @@ std::string Folders::Describe(const std::string& fileSystem) const {
            FileSystemType(fileSystem == "tmpfs" ? tmpfs_.path() : disk_.path()) + ")";
 }
 
+double LossPercent(const Outcome& outcome) {
+    return outcome.sent == 0
+               ? 0
+               : 100.0 *
+                     static_cast<double>(outcome.sent - std::min(outcome.sent, outcome.stored)) /
+                     static_cast<double>(outcome.sent);
+}
+
+bool LossFree(const Outcome& outcome) { return outcome.stored >= outcome.sent; }
+
 std::string PeerLabel(const std::string& peer) {
     const std::string library = std::to_string(LibraryBufferMiB());
     const std::string shipped = std::to_string(kCaptureLibraryDefaultMiB);

@@ -123,6 +123,10 @@ struct Outcome {
     double cpuSeconds = 0;                   // of the capture, from the end of its open
 };
 
+// The share of the frames sent that were not stored, in percent.
+double LossPercent(const Outcome& outcome);
+bool LossFree(const Outcome& outcome);
+
 // The name with the capture buffer it runs with, for tables ("dumpcap -B 256", ...).
 std::string PeerLabel(const std::string& peer);
 

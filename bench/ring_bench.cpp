@@ -101,41 +101,50 @@ RingSample MeasureRing(MirrowenFunction function, const std::string& folder) {
 
 }  // namespace
 
-void Burst(MirrowenFunction function, const std::vector<std::size_t>& buffersMiB, int repetitions) {
+void Burst(MirrowenFunction function, const std::vector<std::size_t>& buffersMiB,
+           const std::vector<double>& rates, double seconds, int repetitions) {
     Folders folders;
     const VethNamespace network;
-    std::map<std::size_t, std::vector<Outcome>> outcomes;
-    for (int repetition = 0; repetition < repetitions; ++repetition) {
-        for (const std::size_t mib : InTurn(buffersMiB, repetition)) {
-            const BufferSetting setting(mib);
-            const Case burst{1514, 0, "library", "tmpfs"};
-            outcomes[mib].push_back(RunCase(burst, folders, network, function, 0));
-            const Outcome& outcome = outcomes[mib].back();
-            std::fprintf(stderr, "burst %zu MiB: sent %llu stored %llu ring drops %llu\n", mib,
-                         static_cast<unsigned long long>(outcome.sent),
-                         static_cast<unsigned long long>(outcome.stored),
-                         static_cast<unsigned long long>(outcome.ringDrops.value_or(0)));
+    for (const double rate : rates) {
+        std::map<std::size_t, std::vector<Outcome>> outcomes;
+        for (int repetition = 0; repetition < repetitions; ++repetition) {
+            for (const std::size_t mib : InTurn(buffersMiB, repetition)) {
+                const BufferSetting setting(mib);
+                const Case burst{1514, rate, "library", "tmpfs"};
+                outcomes[mib].push_back(RunCase(burst, folders, network, function, seconds));
+                const Outcome& outcome = outcomes[mib].back();
+                std::fprintf(stderr, "burst %zu MiB: sent %llu stored %llu ring drops %llu\n", mib,
+                             static_cast<unsigned long long>(outcome.sent),
+                             static_cast<unsigned long long>(outcome.stored),
+                             static_cast<unsigned long long>(outcome.ringDrops.value_or(0)));
+            }
         }
-    }
-    std::printf("\n%s, %llu frames of 1514 bytes at full speed, %d runs per size:\n\n",
-                folders.Describe("tmpfs").c_str(),
-                static_cast<unsigned long long>(kFullSpeedFrames), repetitions);
-    std::printf(
-        "| capture buffer MiB | runs kept whole | stored, median | stored, fewest | ring drops, "
-        "median | s from first sent to last stored, median |\n|---:|---:|---:|---:|---:|---:|\n");
-    for (const std::size_t mib : buffersMiB) {
-        std::vector<double> stored, drops, seconds;
-        int whole = 0;
-        for (const Outcome& outcome : outcomes[mib]) {
-            stored.push_back(static_cast<double>(outcome.stored));
-            drops.push_back(static_cast<double>(outcome.ringDrops.value_or(0)));
-            seconds.push_back(outcome.activeSeconds);
-            whole += outcome.stored >= outcome.sent ? 1 : 0;
+        if (rate > 0) {
+            std::printf("\n%s, 1514-byte frames at %.0f/s for %.1f s, %d runs per size:\n\n",
+                        folders.Describe("tmpfs").c_str(), rate, seconds, repetitions);
+        } else {
+            std::printf("\n%s, %llu frames of 1514 bytes at full speed, %d runs per size:\n\n",
+                        folders.Describe("tmpfs").c_str(),
+                        static_cast<unsigned long long>(kFullSpeedFrames), repetitions);
         }
-        std::printf("| %zu | %d/%zu | %.0f | %.0f | %.0f | %.2f |\n", mib, whole,
-                    outcomes[mib].size(), Median(stored),
-                    *std::min_element(stored.begin(), stored.end()), Median(drops),
-                    Median(seconds));
+        std::printf(
+            "| capture buffer MiB | runs kept whole | most lost %% | stored, median | stored, "
+            "fewest | s from first sent to last stored, median |\n"
+            "|---:|---:|---:|---:|---:|---:|\n");
+        for (const std::size_t mib : buffersMiB) {
+            std::vector<double> stored, activeSeconds;
+            double mostLost = 0;
+            int whole = 0;
+            for (const Outcome& outcome : outcomes[mib]) {
+                stored.push_back(static_cast<double>(outcome.stored));
+                activeSeconds.push_back(outcome.activeSeconds);
+                whole += LossFree(outcome) ? 1 : 0;
+                mostLost = std::max(mostLost, LossPercent(outcome));
+            }
+            std::printf("| %zu | %d/%zu | %.2f | %.0f | %.0f | %.2f |\n", mib, whole,
+                        outcomes[mib].size(), mostLost, Median(stored),
+                        *std::min_element(stored.begin(), stored.end()), Median(activeSeconds));
+        }
     }
 }
 

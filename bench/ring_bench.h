@@ -10,9 +10,10 @@
 
 namespace mirrowen::bench {
 
-// Full-speed bursts of 200,000 1514-byte frames into the library on a tmpfs: how many of them
-// each buffer size keeps.
-void Burst(MirrowenFunction function, const std::vector<std::size_t>& buffersMiB, int repetitions);
+// Bursts of 1514-byte frames into the library on a tmpfs, at each of `rates` for `seconds` (0:
+// 200,000 frames at full speed): how many of them each buffer size keeps.
+void Burst(MirrowenFunction function, const std::vector<std::size_t>& buffersMiB,
+           const std::vector<double>& rates, double seconds, int repetitions);
 
 // For each buffer size: the time to open the capture as the library opens it (pcap_create to
 // pcap_activate) and to close it, the machine's memory and the process's address space and
