@@ -34,8 +34,8 @@ namespace fs = std::filesystem;
 constexpr auto kSendLimit = 10s;
 constexpr auto kDrainLimit = 60s;
 constexpr auto kCallLimit = 10s;
-// Longer than any time a frame can wait in a capture buffer before it is handed to the reader
-// (the library's read timeout is 200 ms, dumpcap's 250 ms, tcpdump's 1 s).
+// How long the output of tcpdump or dumpcap must stay unchanged before their capture is taken as
+// done: longer than a frame can wait in their capture buffer (tcpdump's read timeout is 1 s).
 constexpr auto kProcessQuietTime = 1500ms;
 constexpr std::size_t kMiB = std::size_t{1} << 20;
 // libpcap's buffer where none is asked for: tcpdump's and dumpcap's as they ship.
