@@ -30,7 +30,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using mirrowen::bench::Case;
-using mirrowen::bench::Clock;
 using mirrowen::bench::Folders;
 using mirrowen::bench::LossFree;
 using mirrowen::bench::LossPercent;
