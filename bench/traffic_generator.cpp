@@ -40,7 +40,8 @@ TrafficGenerator::~TrafficGenerator() { close(socket_); }
 
 std::uint64_t TrafficGenerator::Send(std::size_t size, std::uint32_t firstSequence,
                                      std::uint64_t count, double ratePerSecond,
-                                     std::chrono::milliseconds limit) {
+                                     std::chrono::milliseconds limit,
+                                     std::vector<Clock::time_point>* acceptedAt) {
     static_assert(std::is_same_v<Clock::duration, std::chrono::nanoseconds>);
     const std::size_t batch =
         ratePerSecond <= 0
@@ -74,7 +75,10 @@ std::uint64_t TrafficGenerator::Send(std::size_t size, std::uint32_t firstSequen
         }
         const int accepted = sendmmsg(socket_, messages.data(), static_cast<unsigned>(now), 0);
         // A full send queue (ENOBUFS) is not fatal: those frames are offered again.
-        if (accepted > 0) sent += static_cast<std::uint64_t>(accepted);
+        if (accepted > 0) {
+            sent += static_cast<std::uint64_t>(accepted);
+            if (acceptedAt != nullptr) acceptedAt->push_back(Clock::now());
+        }
     }
     return sent;
 }

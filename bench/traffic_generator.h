@@ -20,8 +20,11 @@ class TrafficGenerator {
 
     // Sends `count` frames of `size` bytes numbered from `firstSequence`, at `ratePerSecond`
     // (0: full speed), giving up once `limit` has passed. Returns how many the kernel accepted.
+    // Paced sends are timed from the start (absolute times, so that no delay accumulates); where
+    // `acceptedAt` is given, it receives the time at which each batch was accepted.
     std::uint64_t Send(std::size_t size, std::uint32_t firstSequence, std::uint64_t count,
-                       double ratePerSecond, std::chrono::milliseconds limit);
+                       double ratePerSecond, std::chrono::milliseconds limit,
+                       std::vector<std::chrono::steady_clock::time_point>* acceptedAt = nullptr);
 
   private:
     int socket_ = -1;

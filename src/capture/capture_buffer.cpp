@@ -10,10 +10,12 @@ namespace mirrowen::capture {
 namespace {
 
 constexpr std::uint64_t kMiB = std::uint64_t{1} << 20;
-// A 1514-byte frame takes about 1.6 kB of the buffer, so 256 MiB hold some 160,000 of them: a
-// full-speed burst of 200,000 on a veth pair is kept whole while the store loop drains it (see
-// docs/performance.md for the measurements behind this).
-constexpr std::uint64_t kDefaultMiB = 256;
+// A 1514-byte frame takes 1,600 bytes of the buffer, so 384 MiB hold some 250,000 of them: a
+// whole second of 250,000 frames/s, or a full-speed burst of 200,000 on a veth pair, is kept even
+// while the store loop is held up. 256 MiB (167,000 frames) lost up to 11 % of such a second on
+// a busy spell of a shared machine; 512 MiB kept no more than 384 did, and cost 128 MiB more
+// (see docs/performance.md for the measurements behind this).
+constexpr std::uint64_t kDefaultMiB = 384;
 // The capture library takes the size as an int of bytes.
 constexpr std::uint64_t kLargestMiB = 2047;
 constexpr std::uint64_t kShareOfMemory = 16;

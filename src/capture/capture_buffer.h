@@ -9,7 +9,7 @@ namespace mirrowen::capture {
 inline constexpr char kCaptureBufferVariable[] = "MIRROWEN_CAPTURE_BUFFER_MB";
 
 // How large a capture buffer to ask for, in bytes: `setting` (whole MiB, 1 to 2047, digits only)
-// where it is one, else the default of 256 MiB; never more than a sixteenth of `physicalMemory`
+// where it is one, else the default of 384 MiB; never more than a sixteenth of `physicalMemory`
 // (0: unknown), and 0 (the capture library's own default) where that sixteenth is less than 2 MiB.
 std::size_t CaptureBufferBytes(const char* setting, std::uint64_t physicalMemory);
 

@@ -44,22 +44,22 @@ TEST(CaptureBuffer, IsTheOperatorsWholeMiBOrTheDefaultBoundedByMemory) {
         std::uint64_t memory;
         std::uint64_t bytes;
     } cases[] = {
-        {nullptr, kLargeMachine, 256 * kMiB},
-        {nullptr, 0, 256 * kMiB},  // memory unknown
+        {nullptr, kLargeMachine, 384 * kMiB},
+        {nullptr, 0, 384 * kMiB},  // memory unknown
         {"64", kLargeMachine, 64 * kMiB},
         {"1", kLargeMachine, 1 * kMiB},
         {"0064", kLargeMachine, 64 * kMiB},
         {"2047", kLargeMachine, 2047 * kMiB},
         // Not a whole number of MiB from 1 to 2047: the default.
-        {"", kLargeMachine, 256 * kMiB},
-        {"0", kLargeMachine, 256 * kMiB},
-        {"2048", kLargeMachine, 256 * kMiB},
-        {"-64", kLargeMachine, 256 * kMiB},
-        {"+64", kLargeMachine, 256 * kMiB},
-        {" 64", kLargeMachine, 256 * kMiB},
-        {"64MB", kLargeMachine, 256 * kMiB},
-        {"6.4", kLargeMachine, 256 * kMiB},
-        {"99999999999999999999999", kLargeMachine, 256 * kMiB},
+        {"", kLargeMachine, 384 * kMiB},
+        {"0", kLargeMachine, 384 * kMiB},
+        {"2048", kLargeMachine, 384 * kMiB},
+        {"-64", kLargeMachine, 384 * kMiB},
+        {"+64", kLargeMachine, 384 * kMiB},
+        {" 64", kLargeMachine, 384 * kMiB},
+        {"64MB", kLargeMachine, 384 * kMiB},
+        {"6.4", kLargeMachine, 384 * kMiB},
+        {"99999999999999999999999", kLargeMachine, 384 * kMiB},
         // A sixteenth of the machine's memory at most; too little of it for more than the
         // capture library's default leaves that default.
         {nullptr, 1024 * kMiB, 64 * kMiB},
