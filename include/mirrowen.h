@@ -12,7 +12,7 @@
  * modification time is the time the capture library took the frame (where the file system lets
  * it be set; otherwise the time the file was written).
  *
- * The capture library's buffer is enlarged to 256 MiB (at most a sixteenth of the machine's
+ * The capture library's buffer is enlarged to 384 MiB (at most a sixteenth of the machine's
  * memory), so that a busy file system loses no frames; the environment variable
  * MIRROWEN_CAPTURE_BUFFER_MB sets another size in whole MiB (1 to 2047), read at each call.
  *
