@@ -3,7 +3,6 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -13,6 +12,7 @@
 #include <thread>
 
 #include "capture_session.h"
+#include "descriptor.h"
 #include "exit_status.h"
 #include "pcap_export.h"
 
@@ -29,25 +29,11 @@ constexpr auto kDatagramSpacing = 100ms;
 constexpr int kLongestWaitForTheCapture = 50;  // times kDatagramSpacing
 constexpr double kCaptureSeconds = 4.5;
 
-class Socket {
-  public:
-    Socket() : descriptor_(socket(AF_INET, SOCK_DGRAM, 0)) {}
-    ~Socket() {
-        if (descriptor_ >= 0) close(descriptor_);
-    }
-    Socket(const Socket&) = delete;
-    Socket& operator=(const Socket&) = delete;
-    int get() const { return descriptor_; }
-
-  private:
-    int descriptor_;
-};
-
 // Sends UDP datagrams to a socket of its own on 127.0.0.1, never anywhere else: one now and then
 // until the capture has stored the first (it is running then), and then kDatagrams of them.
 void SendLoopbackTraffic(const std::stop_token& stop, const std::filesystem::path& firstFile) {
-    const Socket receiver;
-    const Socket sender;
+    const Descriptor receiver(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    const Descriptor sender(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);

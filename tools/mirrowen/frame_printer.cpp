@@ -11,6 +11,7 @@
 #include <limits>
 #include <system_error>
 
+#include "descriptor.h"
 #include "frame_summary.h"
 
 namespace mirrowen::tool {
@@ -46,20 +47,6 @@ bool WriteAll(int descriptor, const std::string& text) {
     }
     return true;
 }
-
-class Descriptor {
-  public:
-    explicit Descriptor(int descriptor) : descriptor_(descriptor) {}
-    ~Descriptor() {
-        if (descriptor_ >= 0) close(descriptor_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return descriptor_; }
-
-  private:
-    int descriptor_;
-};
 
 }  // namespace
 
