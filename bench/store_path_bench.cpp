@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "entry/host_integer.h"
+#include "common/host_integer.h"
 #include "packetfile/packet_files.h"
 #include "scratch_folders.h"
 

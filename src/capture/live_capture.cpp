@@ -3,10 +3,7 @@
 #include <cstring>
 
 #include "capture/capture_buffer.h"
-#include "entry/application_name.h"
 #include "mirrowen.h"
-#include "packetfile/packet_files.h"
-#include "platform/platform.h"
 
 namespace mirrowen::capture {
 
@@ -15,25 +12,7 @@ namespace {
 constexpr std::size_t kSourcePrefixLength = 8;  // "rpcap://"
 constexpr int kSnapshotLength = 65536;
 constexpr int kReadTimeoutMs = 200;
-constexpr int kLinkTypeEthernet = 1;  // DLT_EN10MB
 constexpr std::uint32_t kLargestSkippedFrame = 60;
-constexpr int kReadError = -1;  // PCAP_ERROR
-
-// Owns the capture handle from a successful open to its one close.
-class Capture {
-  public:
-    explicit Capture(platform::CaptureHandle handle) : handle_(handle) {}
-    Capture(const Capture&) = delete;
-    Capture& operator=(const Capture&) = delete;
-    ~Capture() {
-        if (handle_ != nullptr) platform::CloseCapture(handle_);
-    }
-
-    platform::CaptureHandle get() const { return handle_; }
-
-  private:
-    platform::CaptureHandle handle_;
-};
 
 }  // namespace
 
@@ -42,31 +21,38 @@ const char* DeviceName(const char* adapterName) {
     return adapterName + kSourcePrefixLength;
 }
 
-std::int32_t RunLiveCapture(const char* adapterName, const char* folderPath, HostInteger stopFlag,
-                            HostInteger fileCount) {
-    char errorText[platform::kCaptureErrorSize] = "";
-    const Capture capture(platform::OpenCapture(DeviceName(adapterName), kSnapshotLength, true,
-                                                kReadTimeoutMs, CaptureBufferBytes(), errorText));
-    if (capture.get() == nullptr) {
-        platform::ShowWarning(ApplicationName(), errorText);
-        return ResultAdapterFailed;
-    }
-    if (platform::LinkType(capture.get()) != kLinkTypeEthernet) return ResultNotEthernet;
-    if (stopFlag.Load() != 0) return ResultFinished;
+LiveCapture::~LiveCapture() {
+    if (handle_ != nullptr) platform::CloseCapture(handle_);
+}
 
-    platform::PrepareReads(capture.get());
-    packetfile::PacketFileWriter packetFiles(folderPath, fileCount);
-    int lastRead = 0;
-    do {
+bool LiveCapture::Open(const char* adapterName, char (&errorText)[platform::kCaptureErrorSize]) {
+    handle_ = platform::OpenCapture(DeviceName(adapterName), kSnapshotLength, true, kReadTimeoutMs,
+                                    CaptureBufferBytes(), errorText);
+    return handle_ != nullptr;
+}
+
+bool LiveCapture::CarriesEthernet() const { return platform::IsEthernet(handle_); }
+
+std::int32_t LiveCapture::StoreUntilStopped(HostInteger stopFlag,
+                                            packetfile::PacketFileWriter& packetFiles) {
+    while (stopFlag.Load() == 0) {
         platform::Frame frame;
-        lastRead = platform::ReadFrame(capture.get(), kReadTimeoutMs, frame);
-        if (lastRead < 0) break;
-        if (lastRead > 0 && frame.capturedLength > kLargestSkippedFrame &&
-            !packetFiles.Store(frame.bytes, frame.capturedLength, frame.time)) {
-            return ResultFileFailed;
+        switch (platform::ReadFrame(handle_, frame)) {
+            case platform::ReadResult::kFrame:
+                if (frame.capturedLength > kLargestSkippedFrame &&
+                    !packetFiles.Store(frame.bytes, frame.capturedLength, frame.time)) {
+                    return ResultFileFailed;
+                }
+                break;
+            case platform::ReadResult::kTimeout:
+                break;
+            case platform::ReadResult::kEnd:
+                return ResultFinished;
+            case platform::ReadResult::kError:
+                return ResultCaptureError;
         }
-    } while (stopFlag.Load() == 0);
-    return lastRead == kReadError ? ResultCaptureError : ResultFinished;
+    }
+    return ResultFinished;
 }
 
 }  // namespace mirrowen::capture

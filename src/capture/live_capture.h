@@ -2,7 +2,9 @@
 
 #include <cstdint>
 
-#include "entry/host_integer.h"
+#include "common/host_integer.h"
+#include "packetfile/packet_files.h"
+#include "platform/platform.h"
 
 namespace mirrowen::capture {
 
@@ -10,11 +12,26 @@ namespace mirrowen::capture {
 // compared); a name of 8 bytes or fewer gives the empty device name.
 const char* DeviceName(const char* adapterName);
 
-// Opens the adapter, checks that it carries Ethernet, and stores every frame of more than 60
-// captured bytes as the next packet file in `folderPath` until the stop flag is set or the
-// capture library stops delivering. Returns ResultFinished, ResultAdapterFailed,
-// ResultNotEthernet, ResultFileFailed or ResultCaptureError.
-std::int32_t RunLiveCapture(const char* adapterName, const char* folderPath, HostInteger stopFlag,
-                            HostInteger fileCount);
+// One live capture of an adapter, from a successful open to its one close.
+class LiveCapture {
+  public:
+    LiveCapture() = default;
+    LiveCapture(const LiveCapture&) = delete;
+    LiveCapture& operator=(const LiveCapture&) = delete;
+    ~LiveCapture();
+
+    // Opens the adapter's device with the library's fixed parameters (the whole frame,
+    // promiscuous, a 200 ms read timeout) and its capture buffer. False, with the capture
+    // library's reason in `errorText`, when it cannot be opened.
+    bool Open(const char* adapterName, char (&errorText)[platform::kCaptureErrorSize]);
+    bool CarriesEthernet() const;
+    // Reads frames and stores every one of more than 60 captured bytes through `packetFiles`
+    // until the stop flag is set (looked at before the first read and after each) or the capture
+    // library stops delivering. Returns ResultFinished, ResultFileFailed or ResultCaptureError.
+    std::int32_t StoreUntilStopped(HostInteger stopFlag, packetfile::PacketFileWriter& packetFiles);
+
+  private:
+    platform::CaptureHandle handle_ = nullptr;
+};
 
 }  // namespace mirrowen::capture

@@ -1,8 +1,11 @@
 #include "mirrowen.h"
 
 #include "capture/live_capture.h"
-#include "entry/host_integer.h"
+#include "common/application_name.h"
+#include "common/host_integer.h"
 #include "folder/output_folder.h"
+#include "packetfile/packet_files.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -17,6 +20,7 @@ bool ArgumentsAreValid(const char* adapterName, const char* folderPath, const in
 
 }  // namespace
 
+// The call's steps, in their order; each early return releases what the steps before it took.
 extern "C" int32_t MIRROWEN_CALL Mirrowen(const char* adapterName, void* /*reserved*/,
                                           char* folderPath, int32_t* stopFlag, int32_t* fileCount) {
     using namespace mirrowen;
@@ -28,5 +32,15 @@ extern "C" int32_t MIRROWEN_CALL Mirrowen(const char* adapterName, void* /*reser
     const HostInteger count(fileCount);
     stop.Store(0);
     count.Store(0);
-    return capture::RunLiveCapture(adapterName, folderPath, stop, count);
+
+    capture::LiveCapture capture;
+    char errorText[platform::kCaptureErrorSize] = "";
+    if (!capture.Open(adapterName, errorText)) {
+        platform::ShowWarning(ApplicationName(), errorText);
+        return ResultAdapterFailed;
+    }
+    if (!capture.CarriesEthernet()) return ResultNotEthernet;
+
+    packetfile::PacketFileWriter packetFiles(folderPath, count);
+    return capture.StoreUntilStopped(stop, packetFiles);
 }

@@ -11,16 +11,10 @@ void TrimTrailingSeparator(char* path) {
     if (length != 0 && path[length - 1] == platform::kSeparator) path[length - 1] = '\0';
 }
 
-bool FolderExists(const char* path) {
-    const platform::EntrySearch search = platform::SearchEntry(path);
-    if (!search.found) return false;
-    return search.moreThanOne || search.firstIsDirectory;
-}
-
 bool PrepareOutputFolder(char* folderPath) {
     TrimTrailingSeparator(folderPath);
     if (std::strlen(folderPath) >= platform::kPathLimit) return false;
-    return FolderExists(folderPath) || platform::MakeFolder(folderPath);
+    return platform::IsFolder(folderPath) || platform::MakeFolder(folderPath);
 }
 
 }  // namespace mirrowen::folder

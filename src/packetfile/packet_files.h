@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "entry/host_integer.h"
+#include "common/host_integer.h"
 #include "platform/platform.h"
 
 namespace mirrowen::packetfile {

@@ -1,33 +1,22 @@
-// The operations the capture steps need from the operating system and from the capture library.
+// The operations the library's steps need from the operating system and from the capture library.
 // Each platform folder (posix/, win32/) implements all of them; the steps include only this header.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
+// kSeparator and kPathLimit, from the folder of the platform being built.
+#include "platform_constants.h"
+
 struct pcap;  // libpcap's capture handle, pcap_t
 
 namespace mirrowen::platform {
 
-#if defined(_WIN32)
-inline constexpr char kSeparator = '\\';
-inline constexpr std::size_t kPathLimit = 260;  // MAX_PATH, with the NUL
-#else
-inline constexpr char kSeparator = '/';
-inline constexpr std::size_t kPathLimit = 4096;  // PATH_MAX, with the NUL
-#endif
-
 // --- File system ---------------------------------------------------------------------------
 
-// What a directory search by name found: nothing, one entry (with its directory attribute), or
-// more than one (possible only where the search matches wildcards).
-struct EntrySearch {
-    bool found = false;
-    bool moreThanOne = false;
-    bool firstIsDirectory = false;
-};
-
-EntrySearch SearchEntry(const char* path);
+// Whether the path names a folder, by the platform's own rule: on Windows a search that matches
+// several entries (a wildcard) counts as one.
+bool IsFolder(const char* path);
 
 // Creates one directory with default permissions; missing parents are not created.
 bool MakeFolder(const char* path);
@@ -87,14 +76,19 @@ struct Frame {
 CaptureHandle OpenCapture(const char* device, int snapshotLength, bool promiscuous,
                           int readTimeoutMs, std::size_t bufferBytes,
                           char (&errorText)[kCaptureErrorSize]);
-// pcap_datalink.
-int LinkType(CaptureHandle capture);
-// Whatever the platform needs so that every ReadFrame returns within about readTimeoutMs, with or
-// without traffic.
-void PrepareReads(CaptureHandle capture);
-// pcap_next_ex: 1 with a frame, 0 when the read timeout passed without one, negative at the end.
-int ReadFrame(CaptureHandle capture, int readTimeoutMs, Frame& frame);
-// pcap_close.
+// Whether the capture delivers Ethernet frames.
+bool IsEthernet(CaptureHandle capture);
+
+enum class ReadResult {
+    kFrame,    // `frame` holds the next frame, valid until the next read or the close
+    kTimeout,  // the read timeout passed without a frame
+    kEnd,      // the capture library delivers no more frames (the end of a file, a break)
+    kError,    // reading failed
+};
+// Reads the next frame; returns within about the open's read timeout with or without traffic
+// (whatever the platform needs for that is done by OpenCapture).
+ReadResult ReadFrame(CaptureHandle capture, Frame& frame);
+// Releases the capture; once per open.
 void CloseCapture(CaptureHandle capture);
 
 }  // namespace mirrowen::platform

@@ -7,7 +7,7 @@
 
 #include "capture/capture_buffer.h"
 #include "capture/live_capture.h"
-#include "entry/application_name.h"
+#include "common/application_name.h"
 #include "scripted_capture.h"
 
 namespace mirrowen::testing {

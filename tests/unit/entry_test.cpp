@@ -1,7 +1,7 @@
 #include <filesystem>
 #include <string>
 
-#include "entry/application_name.h"
+#include "common/application_name.h"
 #include "scripted_capture.h"
 
 namespace mirrowen::testing {

@@ -13,25 +13,32 @@ namespace {
 
 // While no frame comes, the wait is cut into slices of at most 100 ms: releasing the capture socket
 // at the end takes the kernel a few tens of milliseconds more, and a stop on an idle adapter should
-// end the call within a quarter of a second. Frames are still handed over by the read timeout, so
-// this only adds wake-ups while idle (10 a second instead of 5).
+// end the call within a quarter of a second. Frames are still handed over by the read timeout (the
+// kernel wakes the wait when it hands over a block), so this only adds wake-ups while idle.
 constexpr int kLongestIdleWaitMs = 100;
 
 // Linux's capture library does not return from a blocking read while no frame arrives (an empty
 // TPACKET_V3 block is never handed over), so a stop on an idle adapter would never be seen.
-// Reads are therefore non-blocking, and the wait between them is a poll bounded by the read
-// timeout. True when frames (or an error) may be waiting.
-bool WaitForFrames(CaptureHandle capture, int readTimeoutMs) {
+// Reads are therefore non-blocking (see MakeReadsReturn), and the wait between them is a poll.
+// True when frames (or an error) may be waiting.
+bool WaitForFrames(pcap_t* capture) {
     char errorText[PCAP_ERRBUF_SIZE];
     if (pcap_getnonblock(capture, errorText) != 1) return false;  // a blocking read waited already
     const int descriptor = pcap_get_selectable_fd(capture);
-    int waitMs = std::min(readTimeoutMs, kLongestIdleWaitMs);
+    int waitMs = kLongestIdleWaitMs;
     if (const timeval* required = pcap_get_required_select_timeout(capture)) {
         const long requiredMs = required->tv_sec * 1000L + required->tv_usec / 1000L;
         waitMs = static_cast<int>(std::min<long>(waitMs, requiredMs));
     }
     pollfd ready{.fd = descriptor, .events = POLLIN, .revents = 0};
     return poll(&ready, 1, waitMs) != 0;
+}
+
+// Without a descriptor to wait on, blocking reads with their timeout are all there is.
+void MakeReadsReturn(pcap_t* capture) {
+    if (pcap_get_selectable_fd(capture) < 0) return;
+    char errorText[PCAP_ERRBUF_SIZE];
+    pcap_setnonblock(capture, 1, errorText);
 }
 
 // Below this, the capture library's own default (2 MiB) is left in place.
@@ -92,7 +99,10 @@ CaptureHandle OpenCapture(const char* device, int snapshotLength, bool promiscuo
         OwnedCapture capture;
         const int status =
             Activate(capture, device, snapshotLength, promiscuous, readTimeoutMs, size, errorText);
-        if (status >= 0) return capture.release();
+        if (status >= 0) {
+            MakeReadsReturn(capture.get());
+            return capture.release();
+        }
         if (!capture) return nullptr;
         if (status != PCAP_ERROR || size == 0) {
             DescribeFailure(device, status, capture.get(), errorText);
@@ -101,31 +111,23 @@ CaptureHandle OpenCapture(const char* device, int snapshotLength, bool promiscuo
     }
 }
 
-int LinkType(CaptureHandle capture) { return pcap_datalink(capture); }
+bool IsEthernet(CaptureHandle capture) { return pcap_datalink(capture) == DLT_EN10MB; }
 
-void PrepareReads(CaptureHandle capture) {
-    // Without a descriptor to wait on, blocking reads with their timeout are all there is.
-    if (pcap_get_selectable_fd(capture) < 0) return;
-    char errorText[PCAP_ERRBUF_SIZE];
-    pcap_setnonblock(capture, 1, errorText);
-}
-
-int ReadFrame(CaptureHandle capture, int readTimeoutMs, Frame& frame) {
+ReadResult ReadFrame(CaptureHandle capture, Frame& frame) {
     pcap_pkthdr* header = nullptr;
     const u_char* bytes = nullptr;
     int result = pcap_next_ex(capture, &header, &bytes);
-    if (result == 0 && WaitForFrames(capture, readTimeoutMs)) {
-        result = pcap_next_ex(capture, &header, &bytes);
-    }
-    if (result == 1) {
-        const bool nanoseconds = pcap_get_tstamp_precision(capture) == PCAP_TSTAMP_PRECISION_NANO;
-        const auto fraction = static_cast<std::uint32_t>(header->ts.tv_usec);
-        frame = Frame{.capturedLength = header->caplen,
-                      .bytes = bytes,
-                      .time = {.seconds = header->ts.tv_sec,
-                               .nanoseconds = nanoseconds ? fraction : fraction * 1000}};
-    }
-    return result;
+    if (result == 0 && WaitForFrames(capture)) result = pcap_next_ex(capture, &header, &bytes);
+    if (result == PCAP_ERROR) return ReadResult::kError;
+    if (result < 0) return ReadResult::kEnd;
+    if (result != 1) return ReadResult::kTimeout;
+    const bool nanoseconds = pcap_get_tstamp_precision(capture) == PCAP_TSTAMP_PRECISION_NANO;
+    const auto fraction = static_cast<std::uint32_t>(header->ts.tv_usec);
+    frame = Frame{.capturedLength = header->caplen,
+                  .bytes = bytes,
+                  .time = {.seconds = header->ts.tv_sec,
+                           .nanoseconds = nanoseconds ? fraction : fraction * 1000}};
+    return ReadResult::kFrame;
 }
 
 void CloseCapture(CaptureHandle capture) { pcap_close(capture); }

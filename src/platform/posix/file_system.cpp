@@ -8,11 +8,9 @@
 
 namespace mirrowen::platform {
 
-EntrySearch SearchEntry(const char* path) {
+bool IsFolder(const char* path) {
     struct stat status {};
-    if (stat(path, &status) != 0) return {};
-    return EntrySearch{
-        .found = true, .moreThanOne = false, .firstIsDirectory = S_ISDIR(status.st_mode)};
+    return stat(path, &status) == 0 && S_ISDIR(status.st_mode);
 }
 
 bool MakeFolder(const char* path) { return mkdir(path, 0777) == 0; }

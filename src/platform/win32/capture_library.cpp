@@ -112,23 +112,23 @@ CaptureHandle OpenCapture(const char* device, int snapshotLength, bool promiscuo
     return capture;
 }
 
-int LinkType(CaptureHandle capture) { return TheCaptureLibrary().datalink(capture); }
+bool IsEthernet(CaptureHandle capture) {
+    return TheCaptureLibrary().datalink(capture) == DLT_EN10MB;
+}
 
 // The capture library's read timeout fires on Windows with or without traffic.
-void PrepareReads(CaptureHandle) {}
-
-int ReadFrame(CaptureHandle capture, int, Frame& frame) {
+ReadResult ReadFrame(CaptureHandle capture, Frame& frame) {
     pcap_pkthdr* header = nullptr;
     const u_char* bytes = nullptr;
     const int result = TheCaptureLibrary().nextEx(capture, &header, &bytes);
-    if (result == 1) {
-        frame =
-            Frame{.capturedLength = header->caplen,
+    if (result == PCAP_ERROR) return ReadResult::kError;
+    if (result < 0) return ReadResult::kEnd;
+    if (result != 1) return ReadResult::kTimeout;
+    frame = Frame{.capturedLength = header->caplen,
                   .bytes = bytes,
                   .time = {.seconds = header->ts.tv_sec,
                            .nanoseconds = static_cast<std::uint32_t>(header->ts.tv_usec) * 1000}};
-    }
-    return result;
+    return ReadResult::kFrame;
 }
 
 void CloseCapture(CaptureHandle capture) { TheCaptureLibrary().close(capture); }

@@ -4,19 +4,16 @@
 
 namespace mirrowen::platform {
 
-EntrySearch SearchEntry(const char* path) {
+bool IsFolder(const char* path) {
     // The path is searched as it stands, without an appended wildcard: a wildcard in its last
-    // component may match several entries, which counts as a folder.
+    // component may match several entries, which counts as a folder whatever the first one is.
     WIN32_FIND_DATAA entry;
     const HANDLE search = FindFirstFileA(path, &entry);
-    if (search == INVALID_HANDLE_VALUE) return {};
-    EntrySearch result{
-        .found = true,
-        .moreThanOne = false,
-        .firstIsDirectory = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0};
-    result.moreThanOne = FindNextFileA(search, &entry) != FALSE;
+    if (search == INVALID_HANDLE_VALUE) return false;
+    const bool folder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
+                        FindNextFileA(search, &entry) != FALSE;
     FindClose(search);
-    return result;
+    return folder;
 }
 
 bool MakeFolder(const char* path) { return CreateDirectoryA(path, nullptr) != FALSE; }

@@ -10,6 +10,7 @@ extern "C" {
 #endif
 
 #define PCAP_ERRBUF_SIZE 256
+#define PCAP_ERROR -1
 #define PCAP_ERROR_BREAK -2
 #define DLT_EN10MB 1
 

@@ -1,4 +1,4 @@
-#include "entry/application_name.h"
+#include "common/application_name.h"
 
 #include <algorithm>
 #include <cstring>
