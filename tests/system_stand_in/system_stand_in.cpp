@@ -79,7 +79,7 @@ extern "C" {
 
 int __wrap_open(const char* path, int flags, ...) {
     mode_t mode = 0;
-    if ((flags & (O_CREAT | O_TMPFILE)) != 0) {
+    if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) {  // as glibc's own open
         va_list arguments;
         va_start(arguments, flags);
         mode = static_cast<mode_t>(va_arg(arguments, unsigned));
