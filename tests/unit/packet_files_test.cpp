@@ -65,17 +65,6 @@ TEST_F(PacketFiles, EachFileCarriesItsFramesCaptureTime) {
     }
 }
 
-TEST_F(PacketFiles, AFileThatCannotBeCreatedEndsTheCallWithTheCountBeforeIt) {
-    fs::create_directories(PacketFile(4));  // a directory holds the name of file 4
-    for (unsigned i = 0; i < 6; ++i) QueueFrame(Frame(100, i));
-    EXPECT_EQ(Capture(), ResultFileFailed);
-    EXPECT_EQ(fileCount_, 3);
-    EXPECT_EQ(StandInReadCount(), 4);
-    EXPECT_EQ(StandInCloseCount(), 1);
-    EXPECT_TRUE(fs::is_directory(PacketFile(4)));
-    EXPECT_FALSE(fs::exists(PacketFile(5)));
-}
-
 TEST_F(PacketFiles, ALinkAtAPacketFileNameIsNotFollowed) {
     fs::create_directory(folder_);
     const fs::path target = scratch_.path() / "precious";
