@@ -1,7 +1,9 @@
-// A stand-in for the operating system's file calls, for tests on Linux: the unit test program is
-// linked with the linker's --wrap for open, write, close, futimens, unlink and poll, so that the
+// A stand-in for the operating system's file calls and poll, for tests on Linux: the unit test
+// program is linked with the linker's --wrap for open, write, close and poll, so that the
 // library's own calls come here. Each passes through to the real call unless a test armed a fault
-// for the file at hand, so GoogleTest's own files and the test's checks are never touched.
+// for the file at hand, so GoogleTest's own files and the test's checks are never touched. The
+// library's futimens and unlink are left alone: a refused time is no failure, and the removal is
+// seen on disk.
 //
 // The faults are process-wide; tests that use them run one capture at a time.
 #pragma once
