@@ -20,6 +20,7 @@ struct pcap {
     int bufferBytes = 0;
     bool nanoseconds = false;
     bool opened = false;
+    bool nonBlocking = false;
 };
 
 namespace {
@@ -27,6 +28,7 @@ namespace {
 struct Answer {
     int result = 0;
     std::vector<unsigned char> frame;
+    std::uint32_t wireLength = 0;
     std::int64_t seconds = 0;
     std::uint32_t nanoseconds = 0;
 };
@@ -38,6 +40,7 @@ struct Script {
     std::string openWarning;
     int linkType = DLT_EN10MB;
     int largestBufferAccepted = std::numeric_limits<int>::max();
+    int selectableDescriptor = -1;
     std::deque<Answer> answers;
     StandInReadHook readHook = nullptr;
     void* readHookContext = nullptr;
@@ -100,13 +103,20 @@ void StandInQueueFrame(const unsigned char* bytes, uint32_t capturedLength) {
 
 void StandInQueueFrameAt(const unsigned char* bytes, uint32_t capturedLength, int64_t seconds,
                          uint32_t nanoseconds) {
-    TheScript().answers.push_back(
-        Answer{1, std::vector<unsigned char>(bytes, bytes + capturedLength), seconds, nanoseconds});
+    TheScript().answers.push_back(Answer{1,
+                                         std::vector<unsigned char>(bytes, bytes + capturedLength),
+                                         capturedLength, seconds, nanoseconds});
 }
 
-void StandInQueueTimeout(void) { TheScript().answers.push_back(Answer{0, {}, 0, 0}); }
+void StandInQueueCutFrame(const unsigned char* bytes, uint32_t capturedLength,
+                          uint32_t wireLength) {
+    StandInQueueFrame(bytes, capturedLength);
+    TheScript().answers.back().wireLength = wireLength;
+}
 
-void StandInQueueResult(int result) { TheScript().answers.push_back(Answer{result, {}, 0, 0}); }
+void StandInQueueTimeout(void) { TheScript().answers.push_back(Answer{0, {}, 0, 0, 0}); }
+
+void StandInQueueResult(int result) { TheScript().answers.push_back(Answer{result, {}, 0, 0, 0}); }
 
 void StandInOnRead(StandInReadHook hook, void* context) {
     TheScript().readHook = hook;
@@ -216,12 +226,20 @@ const char* pcap_statustostr(int status) {
     return text;
 }
 
-// Asked for only by the Linux reads; blocking reads whose timeout fires are what is scripted.
-int pcap_setnonblock(pcap_t*, int, char*) { return 0; }
+void StandInOfferSelectableDescriptor(int descriptor) {
+    TheScript().selectableDescriptor = descriptor;
+}
 
-int pcap_getnonblock(pcap_t*, char*) { return 0; }
+// Asked for only by the Linux reads. Without a descriptor offered, blocking reads whose timeout
+// fires are what is scripted.
+int pcap_setnonblock(pcap_t* capture, int nonBlocking, char*) {
+    capture->nonBlocking = nonBlocking != 0;
+    return 0;
+}
 
-int pcap_get_selectable_fd(pcap_t*) { return -1; }
+int pcap_getnonblock(pcap_t* capture, char*) { return capture->nonBlocking ? 1 : 0; }
+
+int pcap_get_selectable_fd(pcap_t*) { return TheScript().selectableDescriptor; }
 
 const struct timeval* pcap_get_required_select_timeout(pcap_t*) { return nullptr; }
 #endif
@@ -244,7 +262,7 @@ int pcap_next_ex(pcap_t* capture, struct pcap_pkthdr** header, const u_char** da
             capture->nanoseconds ? answer.nanoseconds : answer.nanoseconds / 1000;
         capture->header.ts.tv_usec = static_cast<decltype(capture->header.ts.tv_usec)>(fraction);
         capture->header.caplen = static_cast<bpf_u_int32>(capture->frame.size());
-        capture->header.len = capture->header.caplen;
+        capture->header.len = answer.wireLength;
         *header = &capture->header;
         *data = capture->frame.data();
     }

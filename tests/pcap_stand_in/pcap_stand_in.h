@@ -48,8 +48,18 @@ PCAP_STAND_IN_API void StandInQueueFrame(const unsigned char* bytes, uint32_t ca
  * microseconds (Windows always). StandInQueueFrame's frames are captured at 0. */
 PCAP_STAND_IN_API void StandInQueueFrameAt(const unsigned char* bytes, uint32_t capturedLength,
                                            int64_t seconds, uint32_t nanoseconds);
+/* A frame of which the capture library kept only the first capturedLength of wireLength bytes (a
+ * snapshot length below the frame's). */
+PCAP_STAND_IN_API void StandInQueueCutFrame(const unsigned char* bytes, uint32_t capturedLength,
+                                            uint32_t wireLength);
 PCAP_STAND_IN_API void StandInQueueTimeout(void);
 PCAP_STAND_IN_API void StandInQueueResult(int result);
+
+#if !defined(_WIN32)
+/* Makes pcap_get_selectable_fd answer this descriptor (else -1), and pcap_getnonblock what
+ * pcap_setnonblock set, as libpcap does on Linux. */
+void StandInOfferSelectableDescriptor(int descriptor);
+#endif
 
 /* Called at the start of every pcap_next_ex with its 1-based number, before it answers. */
 typedef void (*StandInReadHook)(int readNumber, void* context);

@@ -414,6 +414,13 @@ TEST_F(ToolTest, ExportWritesFramesThatTsharkReadsBackExactly) {
     EXPECT_EQ(TsharkTimes(pcap),
               (std::vector<std::string>{"1700000000.123456789", "1700000001.123456789",
                                         "1700000002.123456789", "1700000003.123456789"}));
+    // Each record's original and captured lengths are its file's: the frame was stored whole.
+    const auto lengths = TsharkFields(pcap, {"frame.len", "frame.cap_len"});
+    ASSERT_EQ(lengths.size(), sizes.size());
+    for (std::size_t index = 0; index < sizes.size(); ++index) {
+        EXPECT_EQ(lengths[index].at("frame.len"), std::to_string(sizes[index])) << index + 1;
+        EXPECT_EQ(lengths[index].at("frame.cap_len"), std::to_string(sizes[index])) << index + 1;
+    }
 }
 
 TEST_F(ToolTest, ExportReportsAndSkipsFilesThatCannotBeFramesAndStopsAtAGap) {

@@ -154,13 +154,14 @@ TEST_F(LiveCapture, StoresOnlyFramesOfMoreThanSixtyBytes) {
     QueueFrame(Frame(14, 3));
     QueueFrame(Frame(1514, 4));
     QueueFrame(Frame(65536, 5));
+    StandInQueueCutFrame(Frame(1514, 6).data(), 100, 1514);  // only its captured bytes are stored
     EXPECT_EQ(Capture(), ResultFinished);
-    EXPECT_EQ(fileCount_, 3);
+    EXPECT_EQ(fileCount_, 4);
     EXPECT_EQ(ReadWholeFile(PacketFile(1)), Frame(61, 2));
     EXPECT_EQ(ReadWholeFile(PacketFile(2)), Frame(1514, 4));
     EXPECT_EQ(ReadWholeFile(PacketFile(3)), Frame(65536, 5));
-    EXPECT_FALSE(fs::exists(PacketFile(4)));
-    EXPECT_EQ(std::distance(fs::directory_iterator(folder_), fs::directory_iterator()), 3);
+    EXPECT_EQ(ReadWholeFile(PacketFile(4)), Frame(100, 6));
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder_), fs::directory_iterator()), 4);
 }
 
 TEST_F(LiveCapture, TimeoutsOnlyLeadToAStopCheck) {

@@ -1,7 +1,5 @@
-#include <sys/resource.h>
 #include <sys/stat.h>
 
-#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -67,17 +65,6 @@ TEST_F(PacketFiles, EachFileCarriesItsFramesCaptureTime) {
     }
 }
 
-TEST_F(PacketFiles, AFileThatCannotBeCreatedEndsTheCallWithTheCountBeforeIt) {
-    fs::create_directories(PacketFile(4));  // a directory holds the name of file 4
-    for (unsigned i = 0; i < 6; ++i) QueueFrame(Frame(100, i));
-    EXPECT_EQ(Capture(), ResultFileFailed);
-    EXPECT_EQ(fileCount_, 3);
-    EXPECT_EQ(StandInReadCount(), 4);
-    EXPECT_EQ(StandInCloseCount(), 1);
-    EXPECT_TRUE(fs::is_directory(PacketFile(4)));
-    EXPECT_FALSE(fs::exists(PacketFile(5)));
-}
-
 TEST_F(PacketFiles, ALinkAtAPacketFileNameIsNotFollowed) {
     fs::create_directory(folder_);
     const fs::path target = scratch_.path() / "precious";
@@ -90,44 +77,6 @@ TEST_F(PacketFiles, ALinkAtAPacketFileNameIsNotFollowed) {
     EXPECT_TRUE(fs::is_symlink(PacketFile(2)));
     const auto kept = ReadWholeFile(target);
     EXPECT_EQ(std::string(kept.begin(), kept.end()), "must survive");
-}
-
-// Limits the size of any file this process writes, with SIGXFSZ ignored so that an oversized
-// write fails instead of ending the process; both are restored afterwards.
-class FileSizeLimit {
-  public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        getrlimit(RLIMIT_FSIZE, &saved_);
-        previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = saved_;
-        limit.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &saved_);
-        std::signal(SIGXFSZ, previousHandler_);
-    }
-    FileSizeLimit(const FileSizeLimit&) = delete;
-    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-
-  private:
-    rlimit saved_{};
-    void (*previousHandler_)(int) = nullptr;
-};
-
-TEST_F(PacketFiles, AWriteThatFailsPartWayLeavesNoPartialFile) {
-    fs::create_directory(folder_);
-    for (unsigned i = 0; i < 3; ++i) QueueFrame(Frame(i == 1 ? 1514 : 500, i));
-    std::int32_t result = 0;
-    {
-        const FileSizeLimit limit(1000);
-        result = Capture();
-    }
-    EXPECT_EQ(result, ResultFileFailed);
-    EXPECT_EQ(fileCount_, 1);
-    EXPECT_EQ(ReadWholeFile(PacketFile(1)), Frame(500, 0));
-    EXPECT_FALSE(fs::exists(PacketFile(2))) << "the truncated file was left behind";
-    EXPECT_EQ(StandInReadCount(), 2);
 }
 
 TEST_F(PacketFiles, ANameBeyondThePathLimitCannotBeCreated) {
