@@ -277,15 +277,23 @@ std::string FragmentText(std::uint32_t id, std::size_t offset, bool more) {
     return ", frag id " + std::to_string(id) + " offset " + Number(offset) + (more ? "+" : "");
 }
 
+// Whether the packet holds a whole fixed header of this IP version; if not, says so as tcpdump
+// does.
+bool HasIpHeader(std::string& out, Bytes packet, unsigned version, std::size_t headerSize,
+                 const char* truncated) {
+    if (packet.size() < headerSize) {
+        out += truncated;
+        return false;
+    }
+    if (packet[0] >> 4 != version) {
+        out += "bad IPv" + Number(version) + " version " + Number(packet[0] >> 4);
+        return false;
+    }
+    return true;
+}
+
 void AppendIpv4(std::string& out, Bytes packet) {
-    if (packet.size() < kIpv4Header) {
-        out += "[|ip]";
-        return;
-    }
-    if (packet[0] >> 4 != 4) {
-        out += "bad IPv4 version " + Number(packet[0] >> 4);
-        return;
-    }
+    if (!HasIpHeader(out, packet, 4, kIpv4Header, "[|ip]")) return;
     const std::string source = Ipv4Address(packet.subspan(12, 4));
     const std::string destination = Ipv4Address(packet.subspan(16, 4));
     const std::size_t headerLength = (packet[0] & 0x0f) * 4u;
@@ -313,14 +321,7 @@ void AppendIpv4(std::string& out, Bytes packet) {
 }
 
 void AppendIpv6(std::string& out, Bytes packet) {
-    if (packet.size() < kIpv6Header) {
-        out += "[|ip6]";
-        return;
-    }
-    if (packet[0] >> 4 != 6) {
-        out += "bad IPv6 version " + Number(packet[0] >> 4);
-        return;
-    }
+    if (!HasIpHeader(out, packet, 6, kIpv6Header, "[|ip6]")) return;
     const std::string source = Ipv6Address(packet.subspan(8, 16));
     const std::string destination = Ipv6Address(packet.subspan(24, 16));
     const std::size_t payloadLength = Be16(packet, 4);
