@@ -1,16 +1,13 @@
 #include "capture_run.h"
 
 #include <dlfcn.h>
-#include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
-#include <unistd.h>
 
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
 
 #include "frames.h"
+#include "network_namespace.h"
 
 namespace mirrowen::testing {
 
@@ -27,18 +24,6 @@ LoadedModule::LoadedModule(const std::string& path) {
 }
 
 LoadedModule::~LoadedModule() { dlclose(handle_); }
-
-TemporaryFolder::TemporaryFolder() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "mirrowen-test-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-}
-
-TemporaryFolder::~TemporaryFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-}
 
 CaptureRun::CaptureRun(MirrowenFunction function, std::string adapter, std::string folder)
     : adapter_(std::move(adapter)), folder_(std::move(folder)) {
@@ -81,43 +66,6 @@ bool CaptureRun::WaitForFileCount(std::int32_t count) {
         std::this_thread::sleep_for(10ms);
     }
     return false;
-}
-
-std::vector<unsigned char> ReadWholeFile(const std::filesystem::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
-
-std::vector<std::vector<unsigned char>> StoredTestFrames(const std::filesystem::path& folder) {
-    std::vector<std::vector<unsigned char>> frames;
-    for (int number = 1;; ++number) {
-        const auto path = folder / (std::to_string(number) + ".hda");
-        if (!std::filesystem::exists(path)) break;
-        auto frame = ReadWholeFile(path);
-        if (frames.empty() && IsProbeFrame(frame)) continue;
-        frames.push_back(std::move(frame));
-    }
-    return frames;
-}
-
-std::string StandardErrorOf(const std::function<void()>& call) {
-    const TemporaryFolder scratch;
-    const std::filesystem::path capture = scratch.path() / "stderr";
-    const int saved = dup(STDERR_FILENO);
-    const int file = open(capture.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (saved < 0 || file < 0) throw std::runtime_error("cannot redirect standard error");
-    dup2(file, STDERR_FILENO);
-    close(file);
-    call();
-    dup2(saved, STDERR_FILENO);
-    close(saved);
-    const auto bytes = ReadWholeFile(capture);
-    return {bytes.begin(), bytes.end()};
-}
-
-std::size_t OpenDescriptorCount() {
-    const std::filesystem::directory_iterator entries("/proc/self/fd");
-    return static_cast<std::size_t>(std::distance(begin(entries), end(entries)));
 }
 
 }  // namespace mirrowen::testing

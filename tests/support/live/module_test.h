@@ -9,11 +9,12 @@
 namespace mirrowen::testing {
 
 // A test of the built module, loaded and bound by name as a host does, with a scratch folder of
-// its own. Capturing needs root; without it the test is skipped. The test target defines
-// MIRROWEN_MODULE_PATH.
-class ModuleTest : public ::testing::Test {
+// its own, that gives back every descriptor it takes. Capturing needs root; without it the test is
+// skipped. The test target defines MIRROWEN_MODULE_PATH.
+class ModuleTest : public KeepsDescriptors {
   protected:
     void SetUp() override {
+        KeepsDescriptors::SetUp();
         if (geteuid() != 0) GTEST_SKIP() << "capturing needs root";
     }
 

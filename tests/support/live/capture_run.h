@@ -1,16 +1,17 @@
+// The live part of the test support: the real module, loaded and bound by name as a host does,
+// and calls of it running on threads of their own.
 #pragma once
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
-#include <functional>
 #include <optional>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "mirrowen.h"
+#include "test_core.h"
 
 namespace mirrowen::testing {
 
@@ -29,20 +30,6 @@ class LoadedModule {
   private:
     void* handle_ = nullptr;
     MirrowenFunction function_ = nullptr;
-};
-
-// A folder of the test's own under the system's temporary directory, removed with its contents.
-class TemporaryFolder {
-  public:
-    TemporaryFolder();
-    ~TemporaryFolder();
-    TemporaryFolder(const TemporaryFolder&) = delete;
-    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
-
-    const std::filesystem::path& path() const { return path_; }
-
-  private:
-    std::filesystem::path path_;
 };
 
 // One call of Mirrowen on a thread of its own, as a host runs it. The destructor stops the
@@ -77,14 +64,5 @@ class CaptureRun {
     std::int32_t result_ = 0;
     std::thread thread_;
 };
-
-std::vector<unsigned char> ReadWholeFile(const std::filesystem::path& path);
-// The frames stored as 1.hda, 2.hda, ... in `folder`, up to the first missing number, leading
-// probe frames left out.
-std::vector<std::vector<unsigned char>> StoredTestFrames(const std::filesystem::path& folder);
-// Runs `call` with the process's standard error sent to a file; returns what was written there.
-std::string StandardErrorOf(const std::function<void()>& call);
-// How many descriptors this process has open.
-std::size_t OpenDescriptorCount();
 
 }  // namespace mirrowen::testing

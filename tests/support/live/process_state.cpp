@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <string>
 #include <system_error>
 
 namespace mirrowen::testing {
@@ -91,20 +92,6 @@ void TemporaryFileSystem::MakeReadOnly() const {
     if (mount(nullptr, where_.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) != 0) {
         throw std::system_error(errno, std::generic_category(), "cannot remount read-only");
     }
-}
-
-std::vector<int> PacketFileNumbers(const std::filesystem::path& folder) {
-    std::vector<int> numbers;
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
-        const std::string name = entry.path().filename().string();
-        if (!is_regular_file(entry.symlink_status()) || !name.ends_with(".hda")) continue;
-        const std::string digits = name.substr(0, name.size() - 4);
-        if (digits.empty() || !std::all_of(digits.begin(), digits.end(), ::isdigit)) continue;
-        numbers.push_back(std::stoi(digits));
-    }
-    std::sort(numbers.begin(), numbers.end());
-    return numbers;
 }
 
 }  // namespace mirrowen::testing

@@ -5,7 +5,6 @@
 #include <csignal>
 #include <cstddef>
 #include <filesystem>
-#include <string>
 #include <vector>
 
 namespace mirrowen::testing {
@@ -85,8 +84,5 @@ class TemporaryFileSystem {
   private:
     std::filesystem::path where_;
 };
-
-// The numbers n of the regular files named "<n>.hda" in `folder`, in ascending order.
-std::vector<int> PacketFileNumbers(const std::filesystem::path& folder);
 
 }  // namespace mirrowen::testing
