@@ -82,9 +82,19 @@ std::string WarningShownBy(const std::function<void()>& call) {
     return seen.found ? seen.caption + ": " + seen.text + "\n" : "";
 }
 
+// The handles of open files on disk, which is what the library opens itself. Handle values are
+// multiples of 4, and each one tried that names such a file counts: Wine's GetProcessHandleCount
+// always answers 0, and Wine opens handles of other kinds for itself as it goes.
 std::size_t OpenDescriptorCount() {
-    DWORD handles = 0;
-    GetProcessHandleCount(GetCurrentProcess(), &handles);
+    constexpr std::uintptr_t kHighestHandleTried = 1 << 14;
+    std::size_t handles = 0;
+    for (std::uintptr_t value = 4; value <= kHighestHandleTried; value += 4) {
+        const HANDLE handle = reinterpret_cast<HANDLE>(value);
+        DWORD flags = 0;
+        if (GetHandleInformation(handle, &flags) && GetFileType(handle) == FILE_TYPE_DISK) {
+            ++handles;
+        }
+    }
     return handles;
 }
 
