@@ -3,9 +3,6 @@
 // something else holds the next packet file's name, the folder or the adapter goes away. Whatever
 // the fault, the call must end with its documented code, leave no partial packet file and no
 // descriptor open, and its file count must name exactly the complete files on disk. Needs root.
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <csignal>
 #include <filesystem>
@@ -59,7 +56,7 @@ class FaultMatrix : public ModuleTest {
         for (int number = 1; number <= fileCount; ++number) expected[number - 1] = number;
         EXPECT_EQ(PacketFileNumbers(folder), expected);
         for (int number = 1; number <= fileCount; ++number) {
-            EXPECT_TRUE(IsIntactFrame(ReadWholeFile(folder / (std::to_string(number) + ".hda"))))
+            EXPECT_TRUE(IsIntactFrame(ReadWholeFile(PacketFile(folder, number))))
                 << number << ".hda is not a whole frame";
         }
     }
@@ -70,16 +67,12 @@ TEST_F(FaultMatrix, FullFileSystemEndsWithFileFailedAndNoPartialFile) {
     const TemporaryFileSystem small(folder, 64 * 1024);
     const VethNamespace network;
     const FrameSender sender(VethNamespace::kSendEnd);
-    const std::size_t descriptorsBefore = OpenDescriptorCount();
-    {
-        CaptureRun run(module_.function(), VethNamespace::CaptureAdapter(), folder);
-        ASSERT_TRUE(run.WaitUntilCapturing(sender));
-        // 64 KiB hold at most 16 pages; frames keep coming until a write finds no room.
-        EXPECT_EQ(SendUntilTheCallEnds(run, sender, 1514), ResultFileFailed);
-        EXPECT_GT(run.FileCount(), 0);
-        ExpectCompleteFilesOnly(folder, run.FileCount());
-    }
-    EXPECT_EQ(OpenDescriptorCount(), descriptorsBefore);
+    CaptureRun run(module_.function(), VethNamespace::CaptureAdapter(), folder);
+    ASSERT_TRUE(run.WaitUntilCapturing(sender));
+    // 64 KiB hold at most 16 pages; frames keep coming until a write finds no room.
+    EXPECT_EQ(SendUntilTheCallEnds(run, sender, 1514), ResultFileFailed);
+    EXPECT_GT(run.FileCount(), 0);
+    ExpectCompleteFilesOnly(folder, run.FileCount());
 }
 
 TEST_F(FaultMatrix, ReadOnlyFileSystemRefusesAMissingFolderAndFailsTheFirstFile) {
@@ -100,87 +93,61 @@ TEST_F(FaultMatrix, ReadOnlyFileSystemRefusesAMissingFolderAndFailsTheFirstFile)
 
     const VethNamespace network;
     const FrameSender sender(VethNamespace::kSendEnd);
-    const std::size_t descriptorsBefore = OpenDescriptorCount();
-    {
-        CaptureRun run(module_.function(), VethNamespace::CaptureAdapter(),
-                       mountPoint / "existing");
-        EXPECT_EQ(SendUntilTheCallEnds(run, sender, kFrameSize), ResultFileFailed);
-        EXPECT_EQ(run.FileCount(), 0);
-    }
+    CaptureRun run(module_.function(), VethNamespace::CaptureAdapter(), mountPoint / "existing");
+    EXPECT_EQ(SendUntilTheCallEnds(run, sender, kFrameSize), ResultFileFailed);
+    EXPECT_EQ(run.FileCount(), 0);
     EXPECT_TRUE(fs::is_empty(mountPoint / "existing"));
-    EXPECT_EQ(OpenDescriptorCount(), descriptorsBefore);
 }
 
 TEST_F(FaultMatrix, NoDescriptorLeftForTheAdapterFailsTheOpen) {
     const VethNamespace network;
-    const fs::path errors = scratch_.path() / "stderr";
-    const std::size_t descriptorsBefore = OpenDescriptorCount();
     std::string folder = scratch_.path().string();
     std::int32_t stopFlag = 7;
     std::int32_t fileCount = 9;
     std::int32_t result = 0;
-    {
-        // Standard error goes to a file first: the one message line must not need a descriptor.
-        const int savedError = dup(STDERR_FILENO);
-        const int errorFile = open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-        dup2(errorFile, STDERR_FILENO);
-        close(errorFile);
-        {
-            DescriptorExhaustion exhaustion;
-            exhaustion.TakeAll();
-            result = module_.function()(VethNamespace::CaptureAdapter().c_str(), nullptr,
-                                        folder.data(), &stopFlag, &fileCount);
-        }
-        dup2(savedError, STDERR_FILENO);
-        close(savedError);
-    }
+    // Standard error goes to a file first: the one message line must not need a descriptor.
+    const std::string message = StandardErrorOf([&] {
+        DescriptorExhaustion exhaustion;
+        exhaustion.TakeAll();
+        result = module_.function()(VethNamespace::CaptureAdapter().c_str(), nullptr, folder.data(),
+                                    &stopFlag, &fileCount);
+    });
     EXPECT_EQ(result, ResultAdapterFailed);
     EXPECT_EQ(stopFlag, 0);
     EXPECT_EQ(fileCount, 0);
-    const auto message = ReadWholeFile(errors);
-    EXPECT_EQ(std::count(message.begin(), message.end(), '\n'), 1)
-        << std::string(message.begin(), message.end());
+    EXPECT_EQ(std::count(message.begin(), message.end(), '\n'), 1) << message;
     EXPECT_EQ(PacketFileNumbers(folder), std::vector<int>{});
-    EXPECT_EQ(OpenDescriptorCount(), descriptorsBefore);
 }
 
 TEST_F(FaultMatrix, NoDescriptorLeftForAPacketFileEndsWithFileFailed) {
     const VethNamespace network;
     const FrameSender sender(VethNamespace::kSendEnd);
-    const std::size_t descriptorsBefore = OpenDescriptorCount();
-    {
-        CaptureRun run(module_.function(), VethNamespace::CaptureAdapter(), scratch_.path());
-        ASSERT_TRUE(run.WaitUntilCapturing(sender));
-        DescriptorExhaustion exhaustion;
-        exhaustion.TakeAll();
-        EXPECT_EQ(SendUntilTheCallEnds(run, sender, kFrameSize), ResultFileFailed);
-        exhaustion.Release();
-        EXPECT_GT(run.FileCount(), 0);
-        ExpectCompleteFilesOnly(scratch_.path(), run.FileCount());
-    }
-    EXPECT_EQ(OpenDescriptorCount(), descriptorsBefore);
+    CaptureRun run(module_.function(), VethNamespace::CaptureAdapter(), scratch_.path());
+    ASSERT_TRUE(run.WaitUntilCapturing(sender));
+    DescriptorExhaustion exhaustion;
+    exhaustion.TakeAll();
+    EXPECT_EQ(SendUntilTheCallEnds(run, sender, kFrameSize), ResultFileFailed);
+    exhaustion.Release();
+    EXPECT_GT(run.FileCount(), 0);
+    ExpectCompleteFilesOnly(scratch_.path(), run.FileCount());
 }
 
 TEST_F(FaultMatrix, FileSizeLimitHitPartWayRemovesTheShortFile) {
     const VethNamespace network;
     const FrameSender sender(VethNamespace::kSendEnd);
-    const std::size_t descriptorsBefore = OpenDescriptorCount();
-    {
-        CaptureRun run(module_.function(), VethNamespace::CaptureAdapter(), scratch_.path());
-        const std::int32_t probes = WaitUntilCapturingAndSettled(run, sender);
-        ASSERT_GT(probes, 0);
-        // A write past the limit is cut short (with SIGXFSZ ignored rather than ending the
-        // process): 1000 of the 1400 bytes land, which must not stay as a shorter frame.
-        const ScopedSignalHandler ignoreFileSizeSignal(SIGXFSZ, SIG_IGN);
-        const ScopedResourceLimit fileSize(RLIMIT_FSIZE, 1000);
-        sender.Send(MakeTestFrame(900, 0));
-        ASSERT_TRUE(run.WaitForFileCount(probes + 1));
-        sender.Send(MakeTestFrame(1400, 1));
-        EXPECT_EQ(run.WaitForResult(kCallLimit), ResultFileFailed);
-        EXPECT_EQ(run.FileCount(), probes + 1);
-        ExpectCompleteFilesOnly(scratch_.path(), run.FileCount());
-    }
-    EXPECT_EQ(OpenDescriptorCount(), descriptorsBefore);
+    CaptureRun run(module_.function(), VethNamespace::CaptureAdapter(), scratch_.path());
+    const std::int32_t probes = WaitUntilCapturingAndSettled(run, sender);
+    ASSERT_GT(probes, 0);
+    // A write past the limit is cut short (with SIGXFSZ ignored rather than ending the
+    // process): 1000 of the 1400 bytes land, which must not stay as a shorter frame.
+    const ScopedSignalHandler ignoreFileSizeSignal(SIGXFSZ, SIG_IGN);
+    const ScopedResourceLimit fileSize(RLIMIT_FSIZE, 1000);
+    sender.Send(MakeTestFrame(900, 0));
+    ASSERT_TRUE(run.WaitForFileCount(probes + 1));
+    sender.Send(MakeTestFrame(1400, 1));
+    EXPECT_EQ(run.WaitForResult(kCallLimit), ResultFileFailed);
+    EXPECT_EQ(run.FileCount(), probes + 1);
+    ExpectCompleteFilesOnly(scratch_.path(), run.FileCount());
 }
 
 enum class Obstacle { Directory, LinkToAFile, DanglingLink };
@@ -190,7 +157,7 @@ class NextNameTaken : public FaultMatrix, public ::testing::WithParamInterface<O
 TEST_P(NextNameTaken, EndsWithFileFailedAndLeavesTheObstacleAlone) {
     const fs::path folder = scratch_.path() / "captures";
     fs::create_directory(folder);
-    const fs::path obstacle = folder / "3.hda";
+    const fs::path obstacle = PacketFile(folder, 3);
     const fs::path outside = scratch_.path() / "precious";
     switch (GetParam()) {
         case Obstacle::Directory:
@@ -206,14 +173,10 @@ TEST_P(NextNameTaken, EndsWithFileFailedAndLeavesTheObstacleAlone) {
     }
     const VethNamespace network;
     const FrameSender sender(VethNamespace::kSendEnd);
-    const std::size_t descriptorsBefore = OpenDescriptorCount();
-    {
-        CaptureRun run(module_.function(), VethNamespace::CaptureAdapter(), folder);
-        EXPECT_EQ(SendUntilTheCallEnds(run, sender, kFrameSize), ResultFileFailed);
-        EXPECT_EQ(run.FileCount(), 2);
-        ExpectCompleteFilesOnly(folder, 2);
-    }
-    EXPECT_EQ(OpenDescriptorCount(), descriptorsBefore);
+    CaptureRun run(module_.function(), VethNamespace::CaptureAdapter(), folder);
+    EXPECT_EQ(SendUntilTheCallEnds(run, sender, kFrameSize), ResultFileFailed);
+    EXPECT_EQ(run.FileCount(), 2);
+    ExpectCompleteFilesOnly(folder, 2);
     switch (GetParam()) {
         case Obstacle::Directory:
             EXPECT_TRUE(fs::is_directory(fs::symlink_status(obstacle)));
@@ -250,37 +213,29 @@ TEST_F(FaultMatrix, FolderRemovedDuringTheCaptureEndsWithFileFailedAndIsNotRecre
     const fs::path folder = scratch_.path() / "captures";
     const VethNamespace network;
     const FrameSender sender(VethNamespace::kSendEnd);
-    const std::size_t descriptorsBefore = OpenDescriptorCount();
-    {
-        CaptureRun run(module_.function(), VethNamespace::CaptureAdapter(), folder);
-        const std::int32_t before = WaitUntilCapturingAndSettled(run, sender);
-        ASSERT_GT(before, 0);
-        fs::remove_all(folder);
-        EXPECT_EQ(SendUntilTheCallEnds(run, sender, kFrameSize), ResultFileFailed);
-        EXPECT_EQ(run.FileCount(), before);
-    }
+    CaptureRun run(module_.function(), VethNamespace::CaptureAdapter(), folder);
+    const std::int32_t before = WaitUntilCapturingAndSettled(run, sender);
+    ASSERT_GT(before, 0);
+    fs::remove_all(folder);
+    EXPECT_EQ(SendUntilTheCallEnds(run, sender, kFrameSize), ResultFileFailed);
+    EXPECT_EQ(run.FileCount(), before);
     EXPECT_FALSE(fs::exists(folder));
-    EXPECT_EQ(OpenDescriptorCount(), descriptorsBefore);
 }
 
 TEST_F(FaultMatrix, AdapterDeletedDuringTheCaptureIsAReadErrorAndKeepsTheFiles) {
     const VethNamespace network;
     const FrameSender sender(VethNamespace::kSendEnd);
-    const std::size_t descriptorsBefore = OpenDescriptorCount();
-    {
-        CaptureRun run(module_.function(), VethNamespace::CaptureAdapter(), scratch_.path());
-        const std::int32_t probes = WaitUntilCapturingAndSettled(run, sender);
-        ASSERT_GT(probes, 0);
-        for (std::uint32_t sequence = 0; sequence < 3; ++sequence) {
-            sender.Send(MakeTestFrame(kFrameSize, sequence));
-        }
-        ASSERT_TRUE(run.WaitForFileCount(probes + 3));
-        network.DeleteCaptureEnd();
-        EXPECT_EQ(run.WaitForResult(kCallLimit), ResultCaptureError);
-        EXPECT_EQ(run.FileCount(), probes + 3);
-        ExpectCompleteFilesOnly(scratch_.path(), run.FileCount());
+    CaptureRun run(module_.function(), VethNamespace::CaptureAdapter(), scratch_.path());
+    const std::int32_t probes = WaitUntilCapturingAndSettled(run, sender);
+    ASSERT_GT(probes, 0);
+    for (std::uint32_t sequence = 0; sequence < 3; ++sequence) {
+        sender.Send(MakeTestFrame(kFrameSize, sequence));
     }
-    EXPECT_EQ(OpenDescriptorCount(), descriptorsBefore);
+    ASSERT_TRUE(run.WaitForFileCount(probes + 3));
+    network.DeleteCaptureEnd();
+    EXPECT_EQ(run.WaitForResult(kCallLimit), ResultCaptureError);
+    EXPECT_EQ(run.FileCount(), probes + 3);
+    ExpectCompleteFilesOnly(scratch_.path(), run.FileCount());
 }
 
 // The capture library does not treat a link that goes down as an error: the call waits, with
@@ -288,30 +243,26 @@ TEST_F(FaultMatrix, AdapterDeletedDuringTheCaptureIsAReadErrorAndKeepsTheFiles) 
 TEST_F(FaultMatrix, AdapterBroughtDownDuringTheCaptureWaitsForItToComeBack) {
     const VethNamespace network;
     const FrameSender sender(VethNamespace::kSendEnd);
-    const std::size_t descriptorsBefore = OpenDescriptorCount();
-    {
-        CaptureRun run(module_.function(), VethNamespace::CaptureAdapter(), scratch_.path());
-        const std::int32_t probes = WaitUntilCapturingAndSettled(run, sender);
-        ASSERT_GT(probes, 0);
-        network.BringCaptureEndDown();
-        std::this_thread::sleep_for(1s);
-        EXPECT_FALSE(run.WaitForResult(0ms)) << "the call ended while the link was down";
-        EXPECT_EQ(run.FileCount(), probes);
+    CaptureRun run(module_.function(), VethNamespace::CaptureAdapter(), scratch_.path());
+    const std::int32_t probes = WaitUntilCapturingAndSettled(run, sender);
+    ASSERT_GT(probes, 0);
+    network.BringCaptureEndDown();
+    std::this_thread::sleep_for(1s);
+    EXPECT_FALSE(run.WaitForResult(0ms)) << "the call ended while the link was down";
+    EXPECT_EQ(run.FileCount(), probes);
 
-        // The link takes a moment to carry frames again; they are sent until one is stored.
-        network.BringCaptureEndUp();
-        bool storedAgain = false;
-        for (std::uint32_t sequence = 0; sequence < 200 && !storedAgain; ++sequence) {
-            sender.Send(MakeTestFrame(kFrameSize, sequence));
-            std::this_thread::sleep_for(50ms);
-            storedAgain = run.FileCount() > probes;
-        }
-        EXPECT_TRUE(storedAgain);
-        run.Stop();
-        EXPECT_EQ(run.WaitForResult(kCallLimit), ResultFinished);
-        ExpectCompleteFilesOnly(scratch_.path(), run.FileCount());
+    // The link takes a moment to carry frames again; they are sent until one is stored.
+    network.BringCaptureEndUp();
+    bool storedAgain = false;
+    for (std::uint32_t sequence = 0; sequence < 200 && !storedAgain; ++sequence) {
+        sender.Send(MakeTestFrame(kFrameSize, sequence));
+        std::this_thread::sleep_for(50ms);
+        storedAgain = run.FileCount() > probes;
     }
-    EXPECT_EQ(OpenDescriptorCount(), descriptorsBefore);
+    EXPECT_TRUE(storedAgain);
+    run.Stop();
+    EXPECT_EQ(run.WaitForResult(kCallLimit), ResultFinished);
+    ExpectCompleteFilesOnly(scratch_.path(), run.FileCount());
 }
 
 // A host that stores its stop before the call has it overwritten by the call's reset: the capture
@@ -331,25 +282,21 @@ TEST_F(FaultMatrix, StopStoredBeforeTheCallIsOverwritten) {
 TEST_F(FaultMatrix, StopStoredUnderFullTrafficLeavesOnlyCompleteFiles) {
     const VethNamespace network;
     const FrameSender sender(VethNamespace::kSendEnd);
-    const std::size_t descriptorsBefore = OpenDescriptorCount();
-    {
-        CaptureRun run(module_.function(), VethNamespace::CaptureAdapter(), scratch_.path());
-        ASSERT_TRUE(run.WaitUntilCapturing(sender));
-        std::atomic<bool> sending{true};
-        std::thread flood([&] {
-            for (std::uint32_t sequence = 0; sequence < 100000 && sending.load(); ++sequence) {
-                sender.Send(MakeTestFrame(1000 + sequence % 500, sequence));
-            }
-        });
-        run.WaitForFileCount(run.FileCount() + 200);
-        run.Stop();
-        const auto result = run.WaitForResult(kCallLimit);
-        sending.store(false);
-        flood.join();
-        EXPECT_EQ(result, ResultFinished);
-        ExpectCompleteFilesOnly(scratch_.path(), run.FileCount());
-    }
-    EXPECT_EQ(OpenDescriptorCount(), descriptorsBefore);
+    CaptureRun run(module_.function(), VethNamespace::CaptureAdapter(), scratch_.path());
+    ASSERT_TRUE(run.WaitUntilCapturing(sender));
+    std::atomic<bool> sending{true};
+    std::thread flood([&] {
+        for (std::uint32_t sequence = 0; sequence < 100000 && sending.load(); ++sequence) {
+            sender.Send(MakeTestFrame(1000 + sequence % 500, sequence));
+        }
+    });
+    run.WaitForFileCount(run.FileCount() + 200);
+    run.Stop();
+    const auto result = run.WaitForResult(kCallLimit);
+    sending.store(false);
+    flood.join();
+    EXPECT_EQ(result, ResultFinished);
+    ExpectCompleteFilesOnly(scratch_.path(), run.FileCount());
 }
 
 }  // namespace

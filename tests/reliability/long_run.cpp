@@ -74,7 +74,7 @@ int Run(std::uint32_t frames) {
         if (sent % kSampleEvery == 0 || sent == frames) {
             const std::int32_t counted = run.FileCount();
             for (; removedUpTo < counted; ++removedUpTo) {
-                fs::remove(folder / (std::to_string(removedUpTo + 1) + ".hda"));
+                fs::remove(PacketFile(folder, removedUpTo + 1));
             }
             const long resident = ResidentKiB();
             const std::size_t descriptors = OpenDescriptorCount();

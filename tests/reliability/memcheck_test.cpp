@@ -2,9 +2,6 @@
 // definitely lost: a capture of 10,000 frames, and calls ending with each result code, by each
 // way the library has of failing a packet file. The
 // module is loaded as a host loads it, over the real capture library. Needs root.
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <csignal>
 #include <filesystem>
 #include <optional>
@@ -60,25 +57,20 @@ TEST_F(Memcheck, CaptureOfTenThousandFrames) {
 
 TEST_F(Memcheck, EveryResultCode) {
     EXPECT_EQ(Call("r", scratch_.path()), ResultRefused);
-    EXPECT_EQ(Call("rpcap://mwcap0", (scratch_.path() / "missing" / "child").string()),
+    EXPECT_EQ(Call(VethNamespace::CaptureAdapter().c_str(),
+                   (scratch_.path() / "missing" / "child").string()),
               ResultRefused);
-    {
-        // The one message line goes to /dev/null.
-        const int savedError = dup(STDERR_FILENO);
-        const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
-        dup2(null, STDERR_FILENO);
-        close(null);
-        EXPECT_EQ(Call("rpcap://mirrowen-none0", scratch_.path()), ResultAdapterFailed);
-        dup2(savedError, STDERR_FILENO);
-        close(savedError);
-    }
-    EXPECT_EQ(Call("rpcap://any", scratch_.path()), ResultNotEthernet);
+    StandardErrorOf([&] {
+        EXPECT_EQ(Call(AdapterName("mirrowen-none0").c_str(), scratch_.path()),
+                  ResultAdapterFailed);
+    });
+    EXPECT_EQ(Call(AdapterName("any").c_str(), scratch_.path()), ResultNotEthernet);
 
     const VethNamespace network;
     const FrameSender sender(VethNamespace::kSendEnd);
     {
         const fs::path blocked = scratch_.path() / "blocked";
-        fs::create_directories(blocked / "1.hda");
+        fs::create_directories(PacketFile(blocked, 1));
         CaptureRun run(module_.function(), VethNamespace::CaptureAdapter(), blocked);
         std::optional<std::int32_t> result;
         for (std::uint32_t sequence = 0; sequence < 100 && !result; ++sequence) {

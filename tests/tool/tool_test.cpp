@@ -23,6 +23,7 @@
 
 #include "capture_run.h"
 #include "child_process.h"
+#include "exit_status.h"
 #include "frames.h"
 #include "network_namespace.h"
 
@@ -33,18 +34,12 @@ using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 using Bytes = std::vector<unsigned char>;
 
-constexpr int kExitFramesSkipped = 4;
-constexpr int kExitFolderRefused = 12;
-constexpr int kExitAdapterFailed = 13;
-constexpr int kExitNotEthernet = 14;
+using testing::PacketFile;
+using tool::kExitCaptureBase;
+using tool::kExitFramesSkipped;
 
 Finished Tool(const std::vector<std::string>& arguments, std::chrono::milliseconds timeout = 60s) {
     return Run(MIRROWEN_TOOL, arguments, timeout);
-}
-
-Bytes ReadBytes(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
 std::string Hex(const Bytes& bytes) {
@@ -55,10 +50,6 @@ std::string Hex(const Bytes& bytes) {
         text += kDigits[byte & 0xf];
     }
     return text;
-}
-
-fs::path PacketFile(const fs::path& folder, int number) {
-    return folder / (std::to_string(number) + ".hda");
 }
 
 void WritePacketFile(const fs::path& path, const Bytes& bytes, timespec modified) {
@@ -209,7 +200,8 @@ TEST_F(ToolTest, CaptureLeavesExactlyTheRequestedCountAndExportsWhatItWrote) {
     const std::vector<std::string> frames = TsharkFrames(pcap);
     ASSERT_EQ(frames.size(), static_cast<std::size_t>(kCount));
     for (int number = 1; number <= kCount; ++number) {
-        EXPECT_EQ(frames[number - 1], Hex(ReadBytes(PacketFile(folder, number)))) << number;
+        EXPECT_EQ(frames[number - 1], Hex(testing::ReadWholeFile(PacketFile(folder, number))))
+            << number;
     }
 }
 
@@ -363,18 +355,22 @@ TEST_F(ToolTest, FailuresHaveTheirOwnStatusAndSayWhatToDo) {
         std::vector<std::string> messages;
     };
     const std::vector<Case> cases = {
-        {{"capture", "-i", "rpcap://mirrowen-none0", "-o", (scratch_ / "a").string()},
-         kExitAdapterFailed,
+        {{"capture", "-i", AdapterName("mirrowen-none0"), "-o", (scratch_ / "a").string()},
+         kExitCaptureBase + ResultAdapterFailed,
          {"Mirrowen: mirrowen-none0", "cannot open the adapter rpcap://mirrowen-none0",
           "mirrowen list", "CAP_NET_RAW"}},
-        {{"capture", "-o", refusedFolder}, kExitFolderRefused, {refusedFolder, "refused"}},
+        {{"capture", "-o", refusedFolder},
+         kExitCaptureBase + ResultRefused,
+         {refusedFolder, "refused"}},
         {{"capture", "-i", "any", "-o", (scratch_ / "b").string()},
-         kExitNotEthernet,
+         kExitCaptureBase + ResultNotEthernet,
          {"rpcap://any does not carry Ethernet"}},
-        {{"capture", "--library", (scratch_ / "none.so").string()}, 3, {"cannot load"}},
-        {{"capture", "--no-such-option"}, 2, {"--no-such-option"}},
+        {{"capture", "--library", (scratch_ / "none.so").string()},
+         tool::kExitModuleMissing,
+         {"cannot load"}},
+        {{"capture", "--no-such-option"}, tool::kExitUsage, {"--no-such-option"}},
         {{"export", (scratch_ / "missing").string(), (scratch_ / "x.pcap").string()},
-         1,
+         tool::kExitFailure,
          {"is not a folder"}},
     };
     for (const Case& failure : cases) {
