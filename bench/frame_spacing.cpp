@@ -71,9 +71,9 @@ void FrameSpacing(MirrowenFunction function, const std::string& toolPath) {
     const std::uint64_t probes = LeadingProbeFiles(folder);
     std::vector<double> sent, stored;
     for (const Clock::time_point at : acceptedAt) sent.push_back(Seconds(at - acceptedAt.front()));
-    for (std::uint64_t number = probes + 1; fs::exists(folder / (std::to_string(number) + ".hda"));
-         ++number) {
-        stored.push_back(ModificationSeconds(folder / (std::to_string(number) + ".hda")));
+    for (auto number = static_cast<std::int64_t>(probes) + 1;
+         fs::exists(testing::PacketFile(folder, number)); ++number) {
+        stored.push_back(ModificationSeconds(testing::PacketFile(folder, number)));
     }
     const fs::path pcap = folders.ScratchFile("spacing.pcap");
     const std::string exportCommand =

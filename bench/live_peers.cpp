@@ -391,7 +391,7 @@ std::uint64_t DeliveredFrames(const VethNamespace& network) {
 std::uint64_t LeadingProbeFiles(const fs::path& folder) {
     std::uint64_t probes = 0;
     while (probes < 200) {
-        const fs::path file = folder / (std::to_string(probes + 1) + ".hda");
+        const fs::path file = testing::PacketFile(folder, static_cast<std::int64_t>(probes + 1));
         if (!fs::exists(file) || !testing::IsProbeFrame(testing::ReadWholeFile(file))) break;
         ++probes;
     }
@@ -464,7 +464,7 @@ Folders::Folders() : disk_(DiskParent()) {}
 fs::path Folders::Fresh(const std::string& fileSystem) {
     if (fileSystem == "tmpfs") {
         currentTmpfsFolder_.reset();
-        currentTmpfsFolder_ = std::make_unique<ScratchDirectory>(tmpfs_.path());
+        currentTmpfsFolder_ = std::make_unique<testing::TemporaryFolder>(tmpfs_.path());
         return currentTmpfsFolder_->path();
     }
     if (fileSystem == "disk") {

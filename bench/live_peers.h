@@ -97,8 +97,8 @@ class Folders {
 
   private:
     ScratchTmpfs tmpfs_;
-    ScratchDirectory disk_;
-    std::unique_ptr<ScratchDirectory> currentTmpfsFolder_;
+    testing::TemporaryFolder disk_;
+    std::unique_ptr<testing::TemporaryFolder> currentTmpfsFolder_;
     int diskFolders_ = 0;
 };
 

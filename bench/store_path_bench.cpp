@@ -105,7 +105,7 @@ void StorePaired(benchmark::State& state, std::filesystem::path parent, int size
         const int first = static_cast<int>(block) * kFilesPerBlock + 1;
         for (int i = 0; i < kFilesPerBlock; ++i) {
             names[static_cast<std::size_t>(i)] =
-                folderPath + "/" + std::to_string(first + i) + ".hda";
+                folderPath + "/" + mirrowen::PacketFileName(first + i);
         }
         const bool libraryFirst = block++ % 2 == 0;
         bool stored = true;
@@ -178,7 +178,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
 
 int main(int argc, char** argv) {
     const mirrowen::bench::ScratchTmpfs tmpfs;
-    const mirrowen::bench::ScratchDirectory disk(mirrowen::bench::DiskParent());
+    const mirrowen::testing::TemporaryFolder disk(mirrowen::bench::DiskParent());
     const std::map<std::string, std::filesystem::path> parents = {{"tmpfs", tmpfs.path()},
                                                                   {"disk", disk.path()}};
     std::map<std::string, std::string> fileSystems;

@@ -77,10 +77,12 @@ ScopedWorkingDirectory::~ScopedWorkingDirectory() {
     std::filesystem::current_path(saved_, ignored);
 }
 
-TemporaryFileSystem::TemporaryFileSystem(const std::filesystem::path& where, std::size_t sizeBytes)
+TemporaryFileSystem::TemporaryFileSystem(const std::filesystem::path& where, std::size_t sizeBytes,
+                                         std::size_t inodes)
     : where_(where) {
     std::filesystem::create_directories(where_);
-    const std::string options = "size=" + std::to_string(sizeBytes);
+    std::string options = "size=" + std::to_string(sizeBytes);
+    if (inodes != 0) options += ",nr_inodes=" + std::to_string(inodes);
     if (mount("mirrowen-test", where_.c_str(), "tmpfs", 0, options.c_str()) != 0) {
         throw std::system_error(errno, std::generic_category(), "cannot mount a tmpfs");
     }

@@ -70,10 +70,12 @@ class ScopedWorkingDirectory {
     std::filesystem::path saved_;
 };
 
-// A tmpfs of the test's own at `where` (created if missing), unmounted again whatever happens.
+// A tmpfs of the test's own at `where` (created if missing), unmounted again whatever happens;
+// `inodes` limits its files where it is not 0.
 class TemporaryFileSystem {
   public:
-    TemporaryFileSystem(const std::filesystem::path& where, std::size_t sizeBytes);
+    TemporaryFileSystem(const std::filesystem::path& where, std::size_t sizeBytes,
+                        std::size_t inodes = 0);
     ~TemporaryFileSystem();
     TemporaryFileSystem(const TemporaryFileSystem&) = delete;
     TemporaryFileSystem& operator=(const TemporaryFileSystem&) = delete;
