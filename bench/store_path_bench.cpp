@@ -33,29 +33,6 @@ constexpr int kFilesPerBlock = 250;
 constexpr int kRepetitions = 7;
 constexpr int kFrameSizes[] = {64, 512, 1514};
 
-std::vector<unsigned char> MakeFrame(int size) {
-    std::vector<unsigned char> frame(static_cast<std::size_t>(size));
-    for (std::size_t i = 0; i < frame.size(); ++i) frame[i] = static_cast<unsigned char>(i * 31);
-    return frame;
-}
-
-// The folder of one run: made empty before the timed blocks and removed after them.
-class RunFolder {
-  public:
-    explicit RunFolder(const std::filesystem::path& parent) : path_(parent / "run") {
-        std::filesystem::remove_all(path_);
-        std::filesystem::create_directory(path_);
-    }
-    ~RunFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    const std::filesystem::path& path() const { return path_; }
-
-  private:
-    std::filesystem::path path_;
-};
-
 // The capture time every stored frame is given.
 constexpr mirrowen::platform::CaptureTime kCaptureTime{.seconds = 1700000000,
                                                        .nanoseconds = 123456789};
@@ -90,8 +67,9 @@ void RemoveBlock(const std::vector<std::string>& names) {
 }
 
 void StorePaired(benchmark::State& state, std::filesystem::path parent, int size) {
-    const std::vector<unsigned char> frame = MakeFrame(size);
-    const RunFolder folder(parent);
+    const std::vector<unsigned char> frame =
+        mirrowen::testing::PatternBytes(static_cast<std::size_t>(size));
+    const mirrowen::testing::TemporaryFolder folder(parent);
     const std::string folderPath = folder.path().string();
     std::int32_t fileCount = 0;
     mirrowen::packetfile::PacketFileWriter writer(folderPath.c_str(),

@@ -60,14 +60,6 @@ void WritePacketFile(const fs::path& path, const Bytes& bytes, timespec modified
     ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
 }
 
-Bytes Pattern(std::size_t size, unsigned seed) {
-    Bytes bytes(size);
-    for (std::size_t index = 0; index < size; ++index) {
-        bytes[index] = static_cast<unsigned char>(index * 7 + seed * 13 + (index >> 8));
-    }
-    return bytes;
-}
-
 // Every frame of a pcap file as tshark reads it, in hex.
 std::vector<std::string> TsharkFrames(const fs::path& pcap) {
     const Finished tshark = Run("tshark", {"-r", pcap.string(), "-T", "json", "-x"});
@@ -391,7 +383,7 @@ TEST_F(ToolTest, ExportWritesFramesThatTsharkReadsBackExactly) {
     const std::vector<std::size_t> sizes = {42, 342, 1514, 65536};
     std::vector<Bytes> frames;
     for (std::size_t index = 0; index < sizes.size(); ++index) {
-        frames.push_back(Pattern(sizes[index], static_cast<unsigned>(index)));
+        frames.push_back(testing::PatternBytes(sizes[index], static_cast<unsigned>(index)));
         const timespec modified{1700000000 + static_cast<time_t>(index), 123456789};
         WritePacketFile(PacketFile(folder, static_cast<int>(index + 1)), frames.back(), modified);
     }
@@ -416,12 +408,12 @@ TEST_F(ToolTest, ExportReportsAndSkipsFilesThatCannotBeFramesAndStopsAtAGap) {
     const fs::path folder = scratch_ / "damaged";
     fs::create_directory(folder);
     const timespec modified{1700000000, 0};
-    WritePacketFile(PacketFile(folder, 1), Pattern(100, 1), modified);
+    WritePacketFile(PacketFile(folder, 1), testing::PatternBytes(100, 1), modified);
     WritePacketFile(PacketFile(folder, 2), {}, modified);
-    WritePacketFile(PacketFile(folder, 3), Pattern(65537, 3), modified);
+    WritePacketFile(PacketFile(folder, 3), testing::PatternBytes(65537, 3), modified);
     fs::create_directory(PacketFile(folder, 4));
-    WritePacketFile(PacketFile(folder, 5), Pattern(200, 5), modified);
-    WritePacketFile(PacketFile(folder, 7), Pattern(300, 7), modified);
+    WritePacketFile(PacketFile(folder, 5), testing::PatternBytes(200, 5), modified);
+    WritePacketFile(PacketFile(folder, 7), testing::PatternBytes(300, 7), modified);
 
     const fs::path pcap = scratch_ / "out.pcap";
     const Finished exported = Tool({"export", folder.string(), pcap.string()});
@@ -433,8 +425,8 @@ TEST_F(ToolTest, ExportReportsAndSkipsFilesThatCannotBeFramesAndStopsAtAGap) {
             << exported.errors;
     }
     EXPECT_EQ(exported.errors.find("7.hda"), std::string::npos) << exported.errors;
-    EXPECT_EQ(TsharkFrames(pcap),
-              (std::vector<std::string>{Hex(Pattern(100, 1)), Hex(Pattern(200, 5))}));
+    EXPECT_EQ(TsharkFrames(pcap), (std::vector<std::string>{Hex(testing::PatternBytes(100, 1)),
+                                                            Hex(testing::PatternBytes(200, 5))}));
 }
 
 TEST_F(ToolTest, DemoCapturesItsOwnTrafficAndExportsIt) {
