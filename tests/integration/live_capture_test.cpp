@@ -60,8 +60,8 @@ TEST_F(LiveCapture, CookedLinkTypeIsNotEthernet) {
 }
 
 TEST_F(LiveCapture, StopOnAnIdleAdapterEndsTheCallPromptly) {
-    const VethNamespace network;
-    CaptureRun run(module_.function(), VethNamespace::CaptureAdapter(), scratch_.path());
+    MakeNetwork();
+    CaptureRun run = StartCapture(scratch_.path());
     std::this_thread::sleep_for(600ms);  // well into the idle read loop
     ASSERT_FALSE(run.WaitForResult(0ms)) << "the call ended before the stop";
     const auto stopped = std::chrono::steady_clock::now();
@@ -73,14 +73,13 @@ TEST_F(LiveCapture, StopOnAnIdleAdapterEndsTheCallPromptly) {
 }
 
 TEST_F(LiveCapture, StoresFramesAboveSixtyBytesByteForByteInOrder) {
-    const VethNamespace network(9500);
-    const FrameSender sender(VethNamespace::kSendEnd);
-    CaptureRun run(module_.function(), VethNamespace::CaptureAdapter(), scratch_.path());
-    ASSERT_TRUE(run.WaitUntilCapturing(sender));
+    MakeNetwork(9500);
+    CaptureRun run = StartCapture(scratch_.path());
+    ASSERT_TRUE(run.WaitUntilCapturing(*sender_));
 
     const std::vector<std::vector<unsigned char>> sent = {
         MakeTestFrame(60, 1), MakeTestFrame(61, 2), MakeTestFrame(1514, 3), MakeTestFrame(9000, 4)};
-    for (const auto& frame : sent) sender.Send(frame);
+    for (const auto& frame : sent) sender_->Send(frame);
     const std::int32_t probes = run.FileCount();
     ASSERT_TRUE(run.WaitForFileCount(probes + 3));
     run.Stop();
@@ -108,17 +107,16 @@ std::chrono::nanoseconds SinceEpoch(const timespec& time) {
 // modification time is when its frame was captured: between the wall clock just before its send
 // and shortly after the send returned.
 TEST_F(LiveCapture, EachFileIsStampedWithItsFramesCaptureTime) {
-    const VethNamespace network;
-    const FrameSender sender(VethNamespace::kSendEnd);
-    CaptureRun run(module_.function(), VethNamespace::CaptureAdapter(), scratch_.path());
-    ASSERT_TRUE(run.WaitUntilCapturing(sender));
+    MakeNetwork();
+    CaptureRun run = StartCapture(scratch_.path());
+    ASSERT_TRUE(run.WaitUntilCapturing(*sender_));
 
     constexpr std::uint32_t kFrames = 5;
     const std::int32_t probes = run.FileCount();
     std::vector<std::pair<timespec, timespec>> sendTimes;
     for (std::uint32_t sequence = 0; sequence < kFrames; ++sequence) {
         const timespec before = WallClock();
-        sender.Send(MakeTestFrame(100, sequence));
+        sender_->Send(MakeTestFrame(100, sequence));
         sendTimes.emplace_back(before, WallClock());
         std::this_thread::sleep_for(50ms);
     }
@@ -141,10 +139,9 @@ TEST_F(LiveCapture, EachFileIsStampedWithItsFramesCaptureTime) {
 }
 
 TEST_F(LiveCapture, FileCountNeverNamesAFileStillBeingWritten) {
-    const VethNamespace network;
-    const FrameSender sender(VethNamespace::kSendEnd);
-    CaptureRun run(module_.function(), VethNamespace::CaptureAdapter(), scratch_.path());
-    ASSERT_TRUE(run.WaitUntilCapturing(sender));
+    MakeNetwork();
+    CaptureRun run = StartCapture(scratch_.path());
+    ASSERT_TRUE(run.WaitUntilCapturing(*sender_));
 
     constexpr std::size_t kFrameSize = 1000;
     constexpr std::uint32_t kFrames = 300;
@@ -165,7 +162,7 @@ TEST_F(LiveCapture, FileCountNeverNamesAFileStillBeingWritten) {
     });
     const std::int32_t probes = run.FileCount();
     for (std::uint32_t sequence = 0; sequence < kFrames; ++sequence) {
-        sender.Send(MakeTestFrame(kFrameSize, sequence));
+        sender_->Send(MakeTestFrame(kFrameSize, sequence));
     }
     const bool allStored = run.WaitForFileCount(probes + static_cast<std::int32_t>(kFrames));
     reading.store(false);

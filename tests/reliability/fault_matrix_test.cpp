@@ -32,19 +32,16 @@ class FaultMatrix : public ModuleTest {
     // Waits until the call stores frames, and then until probes still on their way have come
     // too (the capture library hands frames over in blocks, up to one read timeout late), so that
     // the count returned stays put until the test sends again.
-    static std::int32_t WaitUntilCapturingAndSettled(CaptureRun& run, const FrameSender& sender) {
-        if (!run.WaitUntilCapturing(sender)) return -1;
+    std::int32_t WaitUntilCapturingAndSettled(CaptureRun& run) const {
+        if (!run.WaitUntilCapturing(*sender_)) return -1;
         std::this_thread::sleep_for(500ms);
         return run.FileCount();
     }
 
-    // Sends test frames, one every 20 ms, until the call has ended or `limit` frames are out.
-    static std::optional<std::int32_t> SendUntilTheCallEnds(CaptureRun& run,
-                                                            const FrameSender& sender,
-                                                            std::size_t frameSize,
-                                                            std::uint32_t limit = 200) {
-        for (std::uint32_t sequence = 0; sequence < limit; ++sequence) {
-            sender.Send(MakeTestFrame(frameSize, sequence));
+    // Sends test frames, one every 20 ms, until the call has ended or 200 frames are out.
+    std::optional<std::int32_t> SendUntilTheCallEnds(CaptureRun& run, std::size_t frameSize) const {
+        for (std::uint32_t sequence = 0; sequence < 200; ++sequence) {
+            sender_->Send(MakeTestFrame(frameSize, sequence));
             if (auto result = run.WaitForResult(20ms)) return result;
         }
         return run.WaitForResult(kCallLimit);
@@ -65,12 +62,11 @@ class FaultMatrix : public ModuleTest {
 TEST_F(FaultMatrix, FullFileSystemEndsWithFileFailedAndNoPartialFile) {
     const fs::path folder = scratch_.path() / "small";
     const TemporaryFileSystem small(folder, 64 * 1024);
-    const VethNamespace network;
-    const FrameSender sender(VethNamespace::kSendEnd);
-    CaptureRun run(module_.function(), VethNamespace::CaptureAdapter(), folder);
-    ASSERT_TRUE(run.WaitUntilCapturing(sender));
+    MakeNetwork();
+    CaptureRun run = StartCapture(folder);
+    ASSERT_TRUE(run.WaitUntilCapturing(*sender_));
     // 64 KiB hold at most 16 pages; frames keep coming until a write finds no room.
-    EXPECT_EQ(SendUntilTheCallEnds(run, sender, 1514), ResultFileFailed);
+    EXPECT_EQ(SendUntilTheCallEnds(run, 1514), ResultFileFailed);
     EXPECT_GT(run.FileCount(), 0);
     ExpectCompleteFilesOnly(folder, run.FileCount());
 }
@@ -91,16 +87,15 @@ TEST_F(FaultMatrix, ReadOnlyFileSystemRefusesAMissingFolderAndFailsTheFirstFile)
     EXPECT_EQ(fileCount, 9);
     EXPECT_FALSE(fs::exists(mountPoint / "missing"));
 
-    const VethNamespace network;
-    const FrameSender sender(VethNamespace::kSendEnd);
-    CaptureRun run(module_.function(), VethNamespace::CaptureAdapter(), mountPoint / "existing");
-    EXPECT_EQ(SendUntilTheCallEnds(run, sender, kFrameSize), ResultFileFailed);
+    MakeNetwork();
+    CaptureRun run = StartCapture(mountPoint / "existing");
+    EXPECT_EQ(SendUntilTheCallEnds(run, kFrameSize), ResultFileFailed);
     EXPECT_EQ(run.FileCount(), 0);
     EXPECT_TRUE(fs::is_empty(mountPoint / "existing"));
 }
 
 TEST_F(FaultMatrix, NoDescriptorLeftForTheAdapterFailsTheOpen) {
-    const VethNamespace network;
+    MakeNetwork();
     std::string folder = scratch_.path().string();
     std::int32_t stopFlag = 7;
     std::int32_t fileCount = 9;
@@ -120,31 +115,29 @@ TEST_F(FaultMatrix, NoDescriptorLeftForTheAdapterFailsTheOpen) {
 }
 
 TEST_F(FaultMatrix, NoDescriptorLeftForAPacketFileEndsWithFileFailed) {
-    const VethNamespace network;
-    const FrameSender sender(VethNamespace::kSendEnd);
-    CaptureRun run(module_.function(), VethNamespace::CaptureAdapter(), scratch_.path());
-    ASSERT_TRUE(run.WaitUntilCapturing(sender));
+    MakeNetwork();
+    CaptureRun run = StartCapture(scratch_.path());
+    ASSERT_TRUE(run.WaitUntilCapturing(*sender_));
     DescriptorExhaustion exhaustion;
     exhaustion.TakeAll();
-    EXPECT_EQ(SendUntilTheCallEnds(run, sender, kFrameSize), ResultFileFailed);
+    EXPECT_EQ(SendUntilTheCallEnds(run, kFrameSize), ResultFileFailed);
     exhaustion.Release();
     EXPECT_GT(run.FileCount(), 0);
     ExpectCompleteFilesOnly(scratch_.path(), run.FileCount());
 }
 
 TEST_F(FaultMatrix, FileSizeLimitHitPartWayRemovesTheShortFile) {
-    const VethNamespace network;
-    const FrameSender sender(VethNamespace::kSendEnd);
-    CaptureRun run(module_.function(), VethNamespace::CaptureAdapter(), scratch_.path());
-    const std::int32_t probes = WaitUntilCapturingAndSettled(run, sender);
+    MakeNetwork();
+    CaptureRun run = StartCapture(scratch_.path());
+    const std::int32_t probes = WaitUntilCapturingAndSettled(run);
     ASSERT_GT(probes, 0);
     // A write past the limit is cut short (with SIGXFSZ ignored rather than ending the
     // process): 1000 of the 1400 bytes land, which must not stay as a shorter frame.
     const ScopedSignalHandler ignoreFileSizeSignal(SIGXFSZ, SIG_IGN);
     const ScopedResourceLimit fileSize(RLIMIT_FSIZE, 1000);
-    sender.Send(MakeTestFrame(900, 0));
+    sender_->Send(MakeTestFrame(900, 0));
     ASSERT_TRUE(run.WaitForFileCount(probes + 1));
-    sender.Send(MakeTestFrame(1400, 1));
+    sender_->Send(MakeTestFrame(1400, 1));
     EXPECT_EQ(run.WaitForResult(kCallLimit), ResultFileFailed);
     EXPECT_EQ(run.FileCount(), probes + 1);
     ExpectCompleteFilesOnly(scratch_.path(), run.FileCount());
@@ -171,10 +164,9 @@ TEST_P(NextNameTaken, EndsWithFileFailedAndLeavesTheObstacleAlone) {
             fs::create_symlink(outside, obstacle);
             break;
     }
-    const VethNamespace network;
-    const FrameSender sender(VethNamespace::kSendEnd);
-    CaptureRun run(module_.function(), VethNamespace::CaptureAdapter(), folder);
-    EXPECT_EQ(SendUntilTheCallEnds(run, sender, kFrameSize), ResultFileFailed);
+    MakeNetwork();
+    CaptureRun run = StartCapture(folder);
+    EXPECT_EQ(SendUntilTheCallEnds(run, kFrameSize), ResultFileFailed);
     EXPECT_EQ(run.FileCount(), 2);
     ExpectCompleteFilesOnly(folder, 2);
     switch (GetParam()) {
@@ -211,28 +203,26 @@ INSTANTIATE_TEST_SUITE_P(Obstacles, NextNameTaken,
 
 TEST_F(FaultMatrix, FolderRemovedDuringTheCaptureEndsWithFileFailedAndIsNotRecreated) {
     const fs::path folder = scratch_.path() / "captures";
-    const VethNamespace network;
-    const FrameSender sender(VethNamespace::kSendEnd);
-    CaptureRun run(module_.function(), VethNamespace::CaptureAdapter(), folder);
-    const std::int32_t before = WaitUntilCapturingAndSettled(run, sender);
+    MakeNetwork();
+    CaptureRun run = StartCapture(folder);
+    const std::int32_t before = WaitUntilCapturingAndSettled(run);
     ASSERT_GT(before, 0);
     fs::remove_all(folder);
-    EXPECT_EQ(SendUntilTheCallEnds(run, sender, kFrameSize), ResultFileFailed);
+    EXPECT_EQ(SendUntilTheCallEnds(run, kFrameSize), ResultFileFailed);
     EXPECT_EQ(run.FileCount(), before);
     EXPECT_FALSE(fs::exists(folder));
 }
 
 TEST_F(FaultMatrix, AdapterDeletedDuringTheCaptureIsAReadErrorAndKeepsTheFiles) {
-    const VethNamespace network;
-    const FrameSender sender(VethNamespace::kSendEnd);
-    CaptureRun run(module_.function(), VethNamespace::CaptureAdapter(), scratch_.path());
-    const std::int32_t probes = WaitUntilCapturingAndSettled(run, sender);
+    MakeNetwork();
+    CaptureRun run = StartCapture(scratch_.path());
+    const std::int32_t probes = WaitUntilCapturingAndSettled(run);
     ASSERT_GT(probes, 0);
     for (std::uint32_t sequence = 0; sequence < 3; ++sequence) {
-        sender.Send(MakeTestFrame(kFrameSize, sequence));
+        sender_->Send(MakeTestFrame(kFrameSize, sequence));
     }
     ASSERT_TRUE(run.WaitForFileCount(probes + 3));
-    network.DeleteCaptureEnd();
+    network_->DeleteCaptureEnd();
     EXPECT_EQ(run.WaitForResult(kCallLimit), ResultCaptureError);
     EXPECT_EQ(run.FileCount(), probes + 3);
     ExpectCompleteFilesOnly(scratch_.path(), run.FileCount());
@@ -241,21 +231,20 @@ TEST_F(FaultMatrix, AdapterDeletedDuringTheCaptureIsAReadErrorAndKeepsTheFiles) 
 // The capture library does not treat a link that goes down as an error: the call waits, with
 // reads that time out, and goes on storing when the link comes up again.
 TEST_F(FaultMatrix, AdapterBroughtDownDuringTheCaptureWaitsForItToComeBack) {
-    const VethNamespace network;
-    const FrameSender sender(VethNamespace::kSendEnd);
-    CaptureRun run(module_.function(), VethNamespace::CaptureAdapter(), scratch_.path());
-    const std::int32_t probes = WaitUntilCapturingAndSettled(run, sender);
+    MakeNetwork();
+    CaptureRun run = StartCapture(scratch_.path());
+    const std::int32_t probes = WaitUntilCapturingAndSettled(run);
     ASSERT_GT(probes, 0);
-    network.BringCaptureEndDown();
+    network_->BringCaptureEndDown();
     std::this_thread::sleep_for(1s);
     EXPECT_FALSE(run.WaitForResult(0ms)) << "the call ended while the link was down";
     EXPECT_EQ(run.FileCount(), probes);
 
     // The link takes a moment to carry frames again; they are sent until one is stored.
-    network.BringCaptureEndUp();
+    network_->BringCaptureEndUp();
     bool storedAgain = false;
     for (std::uint32_t sequence = 0; sequence < 200 && !storedAgain; ++sequence) {
-        sender.Send(MakeTestFrame(kFrameSize, sequence));
+        sender_->Send(MakeTestFrame(kFrameSize, sequence));
         std::this_thread::sleep_for(50ms);
         storedAgain = run.FileCount() > probes;
     }
@@ -268,10 +257,9 @@ TEST_F(FaultMatrix, AdapterBroughtDownDuringTheCaptureWaitsForItToComeBack) {
 // A host that stores its stop before the call has it overwritten by the call's reset: the capture
 // runs until the stop is stored again. CaptureRun starts every call with its flag holding 1.
 TEST_F(FaultMatrix, StopStoredBeforeTheCallIsOverwritten) {
-    const VethNamespace network;
-    const FrameSender sender(VethNamespace::kSendEnd);
-    CaptureRun run(module_.function(), VethNamespace::CaptureAdapter(), scratch_.path());
-    ASSERT_TRUE(run.WaitUntilCapturing(sender));
+    MakeNetwork();
+    CaptureRun run = StartCapture(scratch_.path());
+    ASSERT_TRUE(run.WaitUntilCapturing(*sender_));
     EXPECT_EQ(*run.StopFlag(), 0);
     run.Stop();
     EXPECT_EQ(run.WaitForResult(kCallLimit), ResultFinished);
@@ -280,14 +268,13 @@ TEST_F(FaultMatrix, StopStoredBeforeTheCallIsOverwritten) {
 // A stop stored while frames pour in, at some moment within the storing of one of them: every
 // file the count names is whole, and no file beyond it is left.
 TEST_F(FaultMatrix, StopStoredUnderFullTrafficLeavesOnlyCompleteFiles) {
-    const VethNamespace network;
-    const FrameSender sender(VethNamespace::kSendEnd);
-    CaptureRun run(module_.function(), VethNamespace::CaptureAdapter(), scratch_.path());
-    ASSERT_TRUE(run.WaitUntilCapturing(sender));
+    MakeNetwork();
+    CaptureRun run = StartCapture(scratch_.path());
+    ASSERT_TRUE(run.WaitUntilCapturing(*sender_));
     std::atomic<bool> sending{true};
     std::thread flood([&] {
         for (std::uint32_t sequence = 0; sequence < 100000 && sending.load(); ++sequence) {
-            sender.Send(MakeTestFrame(1000 + sequence % 500, sequence));
+            sender_->Send(MakeTestFrame(1000 + sequence % 500, sequence));
         }
     });
     run.WaitForFileCount(run.FileCount() + 200);
