@@ -424,7 +424,7 @@ TEST_F(ToolTest, ExportReportsAndSkipsFilesThatCannotBeFramesAndStopsAtAGap) {
                   std::string::npos)
             << exported.errors;
     }
-    EXPECT_EQ(exported.errors.find("7.hda"), std::string::npos) << exported.errors;
+    EXPECT_EQ(exported.errors.find(PacketFileName(7)), std::string::npos) << exported.errors;
     EXPECT_EQ(TsharkFrames(pcap), (std::vector<std::string>{Hex(testing::PatternBytes(100, 1)),
                                                             Hex(testing::PatternBytes(200, 5))}));
 }

@@ -116,7 +116,7 @@ int RunDemo(MirrowenFunction mirrowen, const std::string& outputFolder, bool sho
               << "Look at them:\n"
               << "  tshark -r " << pcap.string() << "\n"
               << "  tshark -r " << pcap.string() << " -Y 'udp' -x | head -n 40\n"
-              << "  od -A d -t x1 " << (captures / "1.hda").string() << "\n";
+              << "  od -A d -t x1 " << (captures / PacketFileName(1)).string() << "\n";
     return kExitSuccess;
 }
 
