@@ -7,7 +7,6 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -29,12 +28,7 @@ struct Sample {
 };
 
 long StatusKb(const std::string& field) {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.starts_with(field + ":")) return std::stol(line.substr(field.size() + 1));
-    }
-    return -1;
+    return mirrowen::testing::ProcFieldKb("/proc/self/status", field);
 }
 
 struct Run {

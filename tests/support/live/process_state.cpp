@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <fstream>
 #include <stdexcept>
 #include <string>
 #include <system_error>
@@ -94,6 +95,15 @@ void TemporaryFileSystem::MakeReadOnly() const {
     if (mount(nullptr, where_.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) != 0) {
         throw std::system_error(errno, std::generic_category(), "cannot remount read-only");
     }
+}
+
+long ProcFieldKb(const std::filesystem::path& file, const std::string& field) {
+    std::ifstream lines(file);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (line.starts_with(field + ":")) return std::stol(line.substr(field.size() + 1));
+    }
+    throw std::runtime_error("no " + field + " in " + file.string());
 }
 
 }  // namespace mirrowen::testing

@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstddef>
 #include <filesystem>
+#include <string>
 #include <vector>
 
 namespace mirrowen::testing {
@@ -86,5 +87,9 @@ class TemporaryFileSystem {
   private:
     std::filesystem::path where_;
 };
+
+// A field of a file of /proc such as /proc/meminfo or /proc/self/status, in kB; throws when it is
+// missing.
+long ProcFieldKb(const std::filesystem::path& file, const std::string& field);
 
 }  // namespace mirrowen::testing
