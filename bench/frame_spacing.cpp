@@ -60,13 +60,13 @@ void FrameSpacing(MirrowenFunction function, const std::string& toolPath) {
     const fs::path folder = folders.Fresh("tmpfs");
     std::vector<Clock::time_point> acceptedAt;
     {
-        LibraryCapture capture(function, folder.string());
-        capture.WaitUntilCapturing(testing::FrameSender(VethNamespace::kSendEnd));
+        testing::CaptureRun capture(function, VethNamespace::CaptureAdapter(), folder.string());
+        WaitUntilCapturing(capture, testing::FrameSender(VethNamespace::kSendEnd));
         TrafficGenerator generator(VethNamespace::kSendEnd);
         generator.Send(1514, 0, kFrames, kFramesPerSecond, 10s, &acceptedAt);
         WaitUntilQuiet([&] { return capture.FileCount(); });
         capture.Stop();
-        if (capture.Join() != ResultFinished) throw std::runtime_error("the capture failed");
+        Finish(capture);
     }
     const std::uint64_t probes = LeadingProbeFiles(folder);
     std::vector<double> sent, stored;

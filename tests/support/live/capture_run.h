@@ -41,7 +41,8 @@ class CaptureRun {
     CaptureRun(const CaptureRun&) = delete;
     CaptureRun& operator=(const CaptureRun&) = delete;
 
-    void Stop() { std::atomic_ref<std::int32_t>(stopFlag_).store(1); }
+    // Stores the stop flag; returns when it did.
+    std::chrono::steady_clock::time_point Stop();
     // The host's stop flag itself, for a stop stored from outside a thread (a signal handler).
     std::int32_t* StopFlag() { return &stopFlag_; }
     // Sends a signal to the thread that makes the call.
@@ -50,10 +51,16 @@ class CaptureRun {
     // The result, once the call has returned within `limit`.
     std::optional<std::int32_t> WaitForResult(std::chrono::milliseconds limit);
     // Sends probe frames until the first of them is stored, so that frames sent afterwards are
-    // certain to be captured. False if nothing was stored within the time allowed.
-    bool WaitUntilCapturing(const FrameSender& sender);
+    // certain to be captured; returns how many were sent, 0 if none was stored within the time
+    // allowed.
+    std::uint32_t WaitUntilCapturing(const FrameSender& sender);
     // Waits, within a bound, until the file count reaches `count`.
     bool WaitForFileCount(std::int32_t count);
+    // The CPU time the call's thread has used so far; only while the call runs.
+    double CpuSecondsSoFar();
+    // When the call returned, and the CPU time its thread had used by then; once it has returned.
+    std::chrono::steady_clock::time_point ReturnedAt() const { return returnedAt_; }
+    double CpuSecondsAtReturn() const { return cpuSecondsAtReturn_; }
 
   private:
     std::string adapter_;
@@ -62,6 +69,8 @@ class CaptureRun {
     std::int32_t fileCount_ = -1;
     std::atomic<bool> finished_{false};
     std::int32_t result_ = 0;
+    std::chrono::steady_clock::time_point returnedAt_{};
+    double cpuSecondsAtReturn_ = 0;
     std::thread thread_;
 };
 
