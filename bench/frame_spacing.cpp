@@ -60,20 +60,20 @@ void FrameSpacing(MirrowenFunction function, const std::string& toolPath) {
     const fs::path folder = folders.Fresh("tmpfs");
     std::vector<Clock::time_point> acceptedAt;
     {
-        LibraryCapture capture(function, folder.string());
-        capture.WaitUntilCapturing(testing::FrameSender(VethNamespace::kSendEnd));
+        testing::CaptureRun capture(function, VethNamespace::CaptureAdapter(), folder.string());
+        WaitUntilCapturing(capture, testing::FrameSender(VethNamespace::kSendEnd));
         TrafficGenerator generator(VethNamespace::kSendEnd);
         generator.Send(1514, 0, kFrames, kFramesPerSecond, 10s, &acceptedAt);
         WaitUntilQuiet([&] { return capture.FileCount(); });
         capture.Stop();
-        if (capture.Join() != ResultFinished) throw std::runtime_error("the capture failed");
+        Finish(capture);
     }
     const std::uint64_t probes = LeadingProbeFiles(folder);
     std::vector<double> sent, stored;
     for (const Clock::time_point at : acceptedAt) sent.push_back(Seconds(at - acceptedAt.front()));
-    for (std::uint64_t number = probes + 1; fs::exists(folder / (std::to_string(number) + ".hda"));
-         ++number) {
-        stored.push_back(ModificationSeconds(folder / (std::to_string(number) + ".hda")));
+    for (auto number = static_cast<std::int64_t>(probes) + 1;
+         fs::exists(testing::PacketFile(folder, number)); ++number) {
+        stored.push_back(ModificationSeconds(testing::PacketFile(folder, number)));
     }
     const fs::path pcap = folders.ScratchFile("spacing.pcap");
     const std::string exportCommand =

@@ -261,13 +261,14 @@ void StopLatency(MirrowenFunction function) {
     std::vector<double> latenciesMs;
     for (int stop = 0; stop < 20; ++stop) {
         const auto folder = folders.Fresh("tmpfs");
-        mirrowen::bench::LibraryCapture capture(function, folder.string());
-        capture.WaitUntilCapturing(probeSender);
+        mirrowen::testing::CaptureRun capture(function, VethNamespace::CaptureAdapter(),
+                                              folder.string());
+        mirrowen::bench::WaitUntilCapturing(capture, probeSender);
         // The stops land at every point of the read's wait, not only just after a frame.
         std::this_thread::sleep_for(std::chrono::milliseconds(idleMs(random)));
         const auto requested = capture.Stop();
-        if (capture.Join() != ResultFinished) throw std::runtime_error("the capture failed");
-        latenciesMs.push_back(mirrowen::bench::Seconds(capture.returned() - requested) * 1000);
+        mirrowen::bench::Finish(capture);
+        latenciesMs.push_back(mirrowen::bench::Seconds(capture.ReturnedAt() - requested) * 1000);
         std::fprintf(stderr, "stop %d: %.1f ms\n", stop + 1, latenciesMs.back());
     }
     std::printf("Capture buffer %zu MiB\n\n", mirrowen::bench::LibraryBufferMiB());

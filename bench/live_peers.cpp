@@ -117,21 +117,21 @@ Outcome RunLibrary(const Case& test, const VethNamespace& network, MirrowenFunct
     TrafficGenerator generator(VethNamespace::kSendEnd);
     const testing::FrameSender probeSender(VethNamespace::kSendEnd);
     const std::uint64_t deliveredBefore = DeliveredFrames(network);
-    LibraryCapture capture(function, folder.string());
-    const std::uint64_t probesSent = capture.WaitUntilCapturing(probeSender);
+    testing::CaptureRun capture(function, VethNamespace::CaptureAdapter(), folder.string());
+    const std::uint64_t probesSent = WaitUntilCapturing(capture, probeSender);
     const double cpuAtStart = capture.CpuSecondsSoFar();
     const auto start = Clock::now();
     Outcome outcome;
     outcome.sent = generator.Send(test.size, 0, frames, test.rate, kSendLimit);
     const auto lastStored = WaitUntilQuiet([&] { return capture.FileCount(); });
     capture.Stop();
-    if (capture.Join() != ResultFinished) throw std::runtime_error("the capture failed");
+    Finish(capture);
     const std::uint64_t probesStored = LeadingProbeFiles(folder);
     outcome.stored = capture.FileCount() - probesStored;
     const std::uint64_t delivered = DeliveredFrames(network) - deliveredBefore - probesSent;
     outcome.ringDrops = delivered - std::min(delivered, outcome.stored);
     outcome.activeSeconds = Seconds(lastStored - start);
-    outcome.cpuSeconds = capture.cpuSeconds() - cpuAtStart;
+    outcome.cpuSeconds = capture.CpuSecondsAtReturn() - cpuAtStart;
     return outcome;
 }
 
@@ -391,7 +391,7 @@ std::uint64_t DeliveredFrames(const VethNamespace& network) {
 std::uint64_t LeadingProbeFiles(const fs::path& folder) {
     std::uint64_t probes = 0;
     while (probes < 200) {
-        const fs::path file = folder / (std::to_string(probes + 1) + ".hda");
+        const fs::path file = testing::PacketFile(folder, static_cast<std::int64_t>(probes + 1));
         if (!fs::exists(file) || !testing::IsProbeFrame(testing::ReadWholeFile(file))) break;
         ++probes;
     }
@@ -403,60 +403,16 @@ std::size_t LibraryBufferMiB() {
     return bytes == 0 ? kCaptureLibraryDefaultMiB : bytes / kMiB;
 }
 
-LibraryCapture::LibraryCapture(MirrowenFunction function, std::string folder)
-    : adapter_(VethNamespace::CaptureAdapter()), folder_(std::move(folder)) {
-    thread_ = std::thread([this, function] {
-        result_ = function(adapter_.c_str(), nullptr, folder_.data(), &stopFlag_, &fileCount_);
-        returned_ = Clock::now();
-        cpuSeconds_ = ThreadCpuSeconds();
-        finished_.store(true);
-    });
+std::uint64_t WaitUntilCapturing(testing::CaptureRun& capture, const testing::FrameSender& sender) {
+    const std::uint32_t probes = capture.WaitUntilCapturing(sender);
+    if (probes == 0) throw std::runtime_error("the capture did not start");
+    return probes;
 }
 
-LibraryCapture::~LibraryCapture() {
-    Stop();
-    if (thread_.joinable()) thread_.join();
-}
-
-Clock::time_point LibraryCapture::Stop() {
-    const auto now = Clock::now();
-    std::atomic_ref<std::int32_t>(stopFlag_).store(1);
-    return now;
-}
-
-std::uint64_t LibraryCapture::FileCount() {
-    return static_cast<std::uint64_t>(
-        std::max(0, std::atomic_ref<std::int32_t>(fileCount_).load()));
-}
-
-std::uint64_t LibraryCapture::WaitUntilCapturing(const testing::FrameSender& sender) {
-    std::uint64_t probes = 0;
-    while (probes < 100 && !finished_.load()) {
-        sender.Send(testing::MakeProbeFrame(static_cast<std::uint32_t>(probes++)));
-        for (int poll = 0; poll < 20; ++poll) {
-            if (FileCount() > 0) return probes;
-            std::this_thread::sleep_for(10ms);
-        }
+void Finish(testing::CaptureRun& capture) {
+    if (capture.WaitForResult(kCallLimit) != ResultFinished) {
+        throw std::runtime_error("the capture failed");
     }
-    throw std::runtime_error("the capture did not start");
-}
-
-double LibraryCapture::CpuSecondsSoFar() {
-    clockid_t clock{};
-    timespec used{};
-    if (finished_.load() || pthread_getcpuclockid(thread_.native_handle(), &clock) != 0 ||
-        clock_gettime(clock, &used) != 0) {
-        throw std::runtime_error("cannot read the capturing thread's CPU time");
-    }
-    return static_cast<double>(used.tv_sec) + static_cast<double>(used.tv_nsec) / 1e9;
-}
-
-std::int32_t LibraryCapture::Join() {
-    const auto deadline = Clock::now() + kCallLimit;
-    while (!finished_.load() && Clock::now() < deadline) std::this_thread::sleep_for(1ms);
-    if (!finished_.load()) throw std::runtime_error("the capture did not return");
-    thread_.join();
-    return result_;
 }
 
 Folders::Folders() : disk_(DiskParent()) {}
@@ -464,7 +420,7 @@ Folders::Folders() : disk_(DiskParent()) {}
 fs::path Folders::Fresh(const std::string& fileSystem) {
     if (fileSystem == "tmpfs") {
         currentTmpfsFolder_.reset();
-        currentTmpfsFolder_ = std::make_unique<ScratchDirectory>(tmpfs_.path());
+        currentTmpfsFolder_ = std::make_unique<testing::TemporaryFolder>(tmpfs_.path());
         return currentTmpfsFolder_->path();
     }
     if (fileSystem == "disk") {

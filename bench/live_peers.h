@@ -6,7 +6,6 @@
 // thread's network namespace, which must be the benchmark's.
 #include <pcap/pcap.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -14,9 +13,9 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "capture_run.h"
 #include "frames.h"
 #include "mirrowen.h"
 #include "network_namespace.h"
@@ -43,38 +42,10 @@ std::uint64_t LeadingProbeFiles(const std::filesystem::path& folder);
 // The capture buffer the library asks for under this process's environment, in MiB.
 std::size_t LibraryBufferMiB();
 
-// One call of the module on a thread of its own, which records when the call returned and the
-// CPU time that the thread used.
-class LibraryCapture {
-  public:
-    LibraryCapture(MirrowenFunction function, std::string folder);
-    ~LibraryCapture();
-    LibraryCapture(const LibraryCapture&) = delete;
-    LibraryCapture& operator=(const LibraryCapture&) = delete;
-
-    // Stores the stop flag; returns when it did.
-    Clock::time_point Stop();
-    std::uint64_t FileCount();
-    // Sends probes until one is stored; returns how many were sent.
-    std::uint64_t WaitUntilCapturing(const testing::FrameSender& sender);
-    // CPU time the call's thread has used so far; only while the call runs.
-    double CpuSecondsSoFar();
-    // Waits (within a bound) for the call to return; then its result.
-    std::int32_t Join();
-    Clock::time_point returned() const { return returned_; }
-    double cpuSeconds() const { return cpuSeconds_; }
-
-  private:
-    std::string adapter_;
-    std::string folder_;
-    std::int32_t stopFlag_ = 0;
-    std::int32_t fileCount_ = 0;
-    std::int32_t result_ = 0;
-    std::atomic<bool> finished_{false};
-    Clock::time_point returned_{};
-    double cpuSeconds_ = 0;
-    std::thread thread_;
-};
+// Sends probes until the capture stores one; returns how many were sent, throws when none was.
+std::uint64_t WaitUntilCapturing(testing::CaptureRun& capture, const testing::FrameSender& sender);
+// Waits (within a bound) for the capture to return; throws unless it finished.
+void Finish(testing::CaptureRun& capture);
 
 // The scratch folders of one process: a tmpfs of its own and a directory on disk.
 //
@@ -97,8 +68,8 @@ class Folders {
 
   private:
     ScratchTmpfs tmpfs_;
-    ScratchDirectory disk_;
-    std::unique_ptr<ScratchDirectory> currentTmpfsFolder_;
+    testing::TemporaryFolder disk_;
+    std::unique_ptr<testing::TemporaryFolder> currentTmpfsFolder_;
     int diskFolders_ = 0;
 };
 

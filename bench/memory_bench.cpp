@@ -7,7 +7,6 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -29,21 +28,7 @@ struct Sample {
 };
 
 long StatusKb(const std::string& field) {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.starts_with(field + ":")) return std::stol(line.substr(field.size() + 1));
-    }
-    return -1;
-}
-
-long OpenDescriptors() {
-    long count = 0;
-    for ([[maybe_unused]] const auto& entry :
-         std::filesystem::directory_iterator("/proc/self/fd")) {
-        ++count;
-    }
-    return count - 1;  // the directory listing's own descriptor
+    return mirrowen::testing::ProcFieldKb("/proc/self/status", field);
 }
 
 struct Run {
@@ -54,7 +39,7 @@ struct Run {
 
 void RemoveFiles(const std::filesystem::path& folder, int first, int last) {
     for (int number = first; number <= last; ++number) {
-        unlink((folder / (std::to_string(number) + ".hda")).c_str());
+        unlink(mirrowen::testing::PacketFile(folder, number).c_str());
     }
 }
 
@@ -64,7 +49,8 @@ void OnRead(int readNumber, void* context) {
     Run& run = *static_cast<Run*>(context);
     const int stored = readNumber - 1;
     if (stored % kSampleEvery == 0) {
-        run.samples.push_back({stored, StatusKb("VmRSS"), StatusKb("VmHWM"), OpenDescriptors()});
+        run.samples.push_back({stored, StatusKb("VmRSS"), StatusKb("VmHWM"),
+                               static_cast<long>(mirrowen::testing::OpenDescriptorCount())});
         if (stored > 0) RemoveFiles(run.folder, stored - kSampleEvery + 1, stored);
     }
     if (readNumber <= kFrames) StandInQueueFrame(run.frame.data(), kFrameSize);
@@ -80,10 +66,10 @@ int main() {
     StandInOnRead(OnRead, &run);
     std::string folder = run.folder.string();
     std::int32_t stopFlag = 0, fileCount = 0;
-    const long descriptorsBefore = OpenDescriptors();
-    const std::int32_t result =
-        Mirrowen("rpcap://stand-in", nullptr, folder.data(), &stopFlag, &fileCount);
-    const long descriptorsAfter = OpenDescriptors();
+    const long descriptorsBefore = static_cast<long>(mirrowen::testing::OpenDescriptorCount());
+    const std::int32_t result = Mirrowen(mirrowen::AdapterName("stand-in").c_str(), nullptr,
+                                         folder.data(), &stopFlag, &fileCount);
+    const long descriptorsAfter = static_cast<long>(mirrowen::testing::OpenDescriptorCount());
 
     std::printf(
         "result %d, %d frames of %u bytes stored through the scripted capture library; "

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <map>
 #include <stdexcept>
 #include <string>
@@ -11,6 +10,7 @@
 
 #include "capture/capture_buffer.h"
 #include "live_peers.h"
+#include "process_state.h"
 
 namespace mirrowen::bench {
 
@@ -39,14 +39,8 @@ std::vector<std::size_t> InTurn(const std::vector<std::size_t>& sizes, int repet
     return turn;
 }
 
-// A field of /proc/meminfo or /proc/self/status, in kB.
 double ProcKb(const char* file, const std::string& field) {
-    std::ifstream lines(file);
-    std::string line;
-    while (std::getline(lines, line)) {
-        if (line.starts_with(field + ":")) return std::stod(line.substr(field.size() + 1));
-    }
-    throw std::runtime_error("no " + field + " in " + file);
+    return static_cast<double>(testing::ProcFieldKb(file, field));
 }
 
 struct Memory {

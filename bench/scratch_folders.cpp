@@ -2,7 +2,6 @@
 
 #include <sched.h>
 #include <sys/mount.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -10,47 +9,19 @@
 
 namespace mirrowen::bench {
 
-namespace {
-
-std::filesystem::path MakeFreshDirectory(const std::filesystem::path& parent) {
-    std::string pattern = (parent / "mirrowen-bench-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
-        throw std::runtime_error("cannot make a directory under " + parent.string());
-    }
-    return pattern;
-}
-
-}  // namespace
-
-ScratchTmpfs::ScratchTmpfs() : path_(MakeFreshDirectory(std::filesystem::temp_directory_path())) {
+ScratchTmpfs::ScratchTmpfs() : folder_(std::in_place) {
     // The mount is made in a mount namespace of the process's own (mounts of the system still
     // reach it, its own reach nobody), so that it goes with the process however that ends.
     // Sized for the largest run (a million small files and their inodes) with room to spare.
-    mounted_ = unshare(CLONE_NEWNS) == 0 &&
-               mount(nullptr, "/", nullptr, MS_REC | MS_SLAVE, nullptr) == 0 &&
-               mount("mirrowen-bench", path_.c_str(), "tmpfs", 0, "size=2g,nr_inodes=4m") == 0;
-    if (!mounted_) {
-        std::filesystem::remove(path_);
-        path_ = MakeFreshDirectory("/dev/shm");
+    try {
+        if (unshare(CLONE_NEWNS) != 0 ||
+            mount(nullptr, "/", nullptr, MS_REC | MS_SLAVE, nullptr) != 0) {
+            throw std::runtime_error("no mount namespace of the process's own");
+        }
+        mount_.emplace(folder_->path(), std::size_t{2} << 30, std::size_t{4} << 20);
+    } catch (const std::exception&) {
+        folder_.emplace("/dev/shm");
     }
-}
-
-ScratchTmpfs::~ScratchTmpfs() {
-    std::error_code ignored;
-    if (mounted_) {
-        umount2(path_.c_str(), MNT_DETACH);
-        std::filesystem::remove(path_, ignored);
-    } else {
-        std::filesystem::remove_all(path_, ignored);
-    }
-}
-
-ScratchDirectory::ScratchDirectory(const std::filesystem::path& parent)
-    : path_(MakeFreshDirectory(parent)) {}
-
-ScratchDirectory::~ScratchDirectory() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
 }
 
 std::filesystem::path DiskParent() {

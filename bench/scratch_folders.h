@@ -1,40 +1,27 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
+
+#include "process_state.h"
+#include "test_core.h"
 
 namespace mirrowen::bench {
 
-// A tmpfs of the benchmark's own, mounted on a fresh directory under the system's temporary
-// directory and unmounted (with the directory removed) by the destructor. Needs root, and must be
-// made before the process starts a thread (it moves the process into a mount namespace of its
-// own); where the mount is refused, a fresh directory under /dev/shm (also tmpfs) is used.
+// A tmpfs of the benchmark's own, on a fresh folder under the system's temporary folder, gone with
+// the object. Needs root, and must be made before the process starts a thread (it moves the process
+// into a mount namespace of its own); where the mount is refused, a fresh folder under /dev/shm
+// (also tmpfs) is used.
 class ScratchTmpfs {
   public:
     ScratchTmpfs();
-    ~ScratchTmpfs();
-    ScratchTmpfs(const ScratchTmpfs&) = delete;
-    ScratchTmpfs& operator=(const ScratchTmpfs&) = delete;
 
-    const std::filesystem::path& path() const { return path_; }
+    const std::filesystem::path& path() const { return folder_->path(); }
 
   private:
-    std::filesystem::path path_;
-    bool mounted_ = false;
-};
-
-// A fresh directory, removed with its contents by the destructor.
-class ScratchDirectory {
-  public:
-    explicit ScratchDirectory(const std::filesystem::path& parent);
-    ~ScratchDirectory();
-    ScratchDirectory(const ScratchDirectory&) = delete;
-    ScratchDirectory& operator=(const ScratchDirectory&) = delete;
-
-    const std::filesystem::path& path() const { return path_; }
-
-  private:
-    std::filesystem::path path_;
+    std::optional<testing::TemporaryFolder> folder_;
+    std::optional<testing::TemporaryFileSystem> mount_;
 };
 
 // Where disk runs put their files: $MIRROWEN_BENCH_DISK if set, else /var/tmp.

@@ -33,29 +33,6 @@ constexpr int kFilesPerBlock = 250;
 constexpr int kRepetitions = 7;
 constexpr int kFrameSizes[] = {64, 512, 1514};
 
-std::vector<unsigned char> MakeFrame(int size) {
-    std::vector<unsigned char> frame(static_cast<std::size_t>(size));
-    for (std::size_t i = 0; i < frame.size(); ++i) frame[i] = static_cast<unsigned char>(i * 31);
-    return frame;
-}
-
-// The folder of one run: made empty before the timed blocks and removed after them.
-class RunFolder {
-  public:
-    explicit RunFolder(const std::filesystem::path& parent) : path_(parent / "run") {
-        std::filesystem::remove_all(path_);
-        std::filesystem::create_directory(path_);
-    }
-    ~RunFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    const std::filesystem::path& path() const { return path_; }
-
-  private:
-    std::filesystem::path path_;
-};
-
 // The capture time every stored frame is given.
 constexpr mirrowen::platform::CaptureTime kCaptureTime{.seconds = 1700000000,
                                                        .nanoseconds = 123456789};
@@ -90,8 +67,9 @@ void RemoveBlock(const std::vector<std::string>& names) {
 }
 
 void StorePaired(benchmark::State& state, std::filesystem::path parent, int size) {
-    const std::vector<unsigned char> frame = MakeFrame(size);
-    const RunFolder folder(parent);
+    const std::vector<unsigned char> frame =
+        mirrowen::testing::PatternBytes(static_cast<std::size_t>(size));
+    const mirrowen::testing::TemporaryFolder folder(parent);
     const std::string folderPath = folder.path().string();
     std::int32_t fileCount = 0;
     mirrowen::packetfile::PacketFileWriter writer(folderPath.c_str(),
@@ -105,7 +83,7 @@ void StorePaired(benchmark::State& state, std::filesystem::path parent, int size
         const int first = static_cast<int>(block) * kFilesPerBlock + 1;
         for (int i = 0; i < kFilesPerBlock; ++i) {
             names[static_cast<std::size_t>(i)] =
-                folderPath + "/" + std::to_string(first + i) + ".hda";
+                folderPath + "/" + mirrowen::PacketFileName(first + i);
         }
         const bool libraryFirst = block++ % 2 == 0;
         bool stored = true;
@@ -178,7 +156,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
 
 int main(int argc, char** argv) {
     const mirrowen::bench::ScratchTmpfs tmpfs;
-    const mirrowen::bench::ScratchDirectory disk(mirrowen::bench::DiskParent());
+    const mirrowen::testing::TemporaryFolder disk(mirrowen::bench::DiskParent());
     const std::map<std::string, std::filesystem::path> parents = {{"tmpfs", tmpfs.path()},
                                                                   {"disk", disk.path()}};
     std::map<std::string, std::string> fileSystems;

@@ -11,6 +11,7 @@
 #include <stdexcept>
 
 #include "frames.h"
+#include "network_namespace.h"
 
 namespace mirrowen::bench {
 

@@ -33,15 +33,13 @@ TEST_F(LiveCapture, MissingAdapterReportsOneLineAndLeavesNoDescriptor) {
     std::int32_t stopFlag = 9;
     std::int32_t fileCount = 9;
     std::int32_t result = 0;
-    const std::size_t descriptorsBefore = OpenDescriptorCount();
     const std::string message = StandardErrorOf([&] {
-        result = module_.function()("rpcap://mirrowen-none0", nullptr, folder.data(), &stopFlag,
-                                    &fileCount);
+        result = module_.function()(AdapterName("mirrowen-none0").c_str(), nullptr, folder.data(),
+                                    &stopFlag, &fileCount);
     });
     EXPECT_EQ(result, ResultAdapterFailed);
     EXPECT_EQ(stopFlag, 0);
     EXPECT_EQ(fileCount, 0);
-    EXPECT_EQ(OpenDescriptorCount(), descriptorsBefore);
     char openLiveText[PCAP_ERRBUF_SIZE] = "";
     ASSERT_EQ(pcap_open_live("mirrowen-none0", 65536, 1, 200, openLiveText), nullptr);
     EXPECT_EQ(message, std::string("Mirrowen: ") + openLiveText + "\n");
@@ -52,42 +50,36 @@ TEST_F(LiveCapture, CookedLinkTypeIsNotEthernet) {
     std::int32_t stopFlag = 0;
     std::int32_t fileCount = 0;
     std::int32_t result = 0;
-    const std::size_t descriptorsBefore = OpenDescriptorCount();
     const std::string message = StandardErrorOf([&] {
-        result = module_.function()("rpcap://any", nullptr, folder.data(), &stopFlag, &fileCount);
+        result = module_.function()(AdapterName("any").c_str(), nullptr, folder.data(), &stopFlag,
+                                    &fileCount);
     });
     EXPECT_EQ(result, ResultNotEthernet);
     EXPECT_EQ(fileCount, 0);
     EXPECT_EQ(message, "");
-    EXPECT_EQ(OpenDescriptorCount(), descriptorsBefore);
 }
 
 TEST_F(LiveCapture, StopOnAnIdleAdapterEndsTheCallPromptly) {
-    const VethNamespace network;
-    const std::size_t descriptorsBefore = OpenDescriptorCount();
-    {
-        CaptureRun run(module_.function(), VethNamespace::CaptureAdapter(), scratch_.path());
-        std::this_thread::sleep_for(600ms);  // well into the idle read loop
-        ASSERT_FALSE(run.WaitForResult(0ms)) << "the call ended before the stop";
-        const auto stopped = std::chrono::steady_clock::now();
-        run.Stop();
-        // One read timeout is 200 ms; the bound is generous so a loaded machine cannot fail it.
-        EXPECT_EQ(run.WaitForResult(3s), ResultFinished);
-        EXPECT_LT(std::chrono::steady_clock::now() - stopped, 3s);
-        EXPECT_EQ(run.FileCount(), 0);
-    }
-    EXPECT_EQ(OpenDescriptorCount(), descriptorsBefore);
+    MakeNetwork();
+    CaptureRun run = StartCapture(scratch_.path());
+    std::this_thread::sleep_for(600ms);  // well into the idle read loop
+    ASSERT_FALSE(run.WaitForResult(0ms)) << "the call ended before the stop";
+    const auto stopped = std::chrono::steady_clock::now();
+    run.Stop();
+    // One read timeout is 200 ms; the bound is generous so a loaded machine cannot fail it.
+    EXPECT_EQ(run.WaitForResult(3s), ResultFinished);
+    EXPECT_LT(std::chrono::steady_clock::now() - stopped, 3s);
+    EXPECT_EQ(run.FileCount(), 0);
 }
 
 TEST_F(LiveCapture, StoresFramesAboveSixtyBytesByteForByteInOrder) {
-    const VethNamespace network(9500);
-    const FrameSender sender(VethNamespace::kSendEnd);
-    CaptureRun run(module_.function(), VethNamespace::CaptureAdapter(), scratch_.path());
-    ASSERT_TRUE(run.WaitUntilCapturing(sender));
+    MakeNetwork(9500);
+    CaptureRun run = StartCapture(scratch_.path());
+    ASSERT_TRUE(run.WaitUntilCapturing(*sender_));
 
     const std::vector<std::vector<unsigned char>> sent = {
         MakeTestFrame(60, 1), MakeTestFrame(61, 2), MakeTestFrame(1514, 3), MakeTestFrame(9000, 4)};
-    for (const auto& frame : sent) sender.Send(frame);
+    for (const auto& frame : sent) sender_->Send(frame);
     const std::int32_t probes = run.FileCount();
     ASSERT_TRUE(run.WaitForFileCount(probes + 3));
     run.Stop();
@@ -98,7 +90,7 @@ TEST_F(LiveCapture, StoresFramesAboveSixtyBytesByteForByteInOrder) {
     EXPECT_EQ(stored[0], sent[1]);
     EXPECT_EQ(stored[1], sent[2]);
     EXPECT_EQ(stored[2], sent[3]);
-    EXPECT_FALSE(fs::exists(scratch_.path() / (std::to_string(run.FileCount() + 1) + ".hda")));
+    EXPECT_FALSE(fs::exists(PacketFile(scratch_.path(), run.FileCount() + 1)));
 }
 
 timespec WallClock() {
@@ -115,17 +107,16 @@ std::chrono::nanoseconds SinceEpoch(const timespec& time) {
 // modification time is when its frame was captured: between the wall clock just before its send
 // and shortly after the send returned.
 TEST_F(LiveCapture, EachFileIsStampedWithItsFramesCaptureTime) {
-    const VethNamespace network;
-    const FrameSender sender(VethNamespace::kSendEnd);
-    CaptureRun run(module_.function(), VethNamespace::CaptureAdapter(), scratch_.path());
-    ASSERT_TRUE(run.WaitUntilCapturing(sender));
+    MakeNetwork();
+    CaptureRun run = StartCapture(scratch_.path());
+    ASSERT_TRUE(run.WaitUntilCapturing(*sender_));
 
     constexpr std::uint32_t kFrames = 5;
     const std::int32_t probes = run.FileCount();
     std::vector<std::pair<timespec, timespec>> sendTimes;
     for (std::uint32_t sequence = 0; sequence < kFrames; ++sequence) {
         const timespec before = WallClock();
-        sender.Send(MakeTestFrame(100, sequence));
+        sender_->Send(MakeTestFrame(100, sequence));
         sendTimes.emplace_back(before, WallClock());
         std::this_thread::sleep_for(50ms);
     }
@@ -135,7 +126,7 @@ TEST_F(LiveCapture, EachFileIsStampedWithItsFramesCaptureTime) {
 
     for (std::uint32_t sequence = 0; sequence < kFrames; ++sequence) {
         SCOPED_TRACE(sequence);
-        const fs::path file = scratch_.path() / (std::to_string(probes + 1 + sequence) + ".hda");
+        const fs::path file = PacketFile(scratch_.path(), probes + 1 + sequence);
         ASSERT_EQ(ReadWholeFile(file), MakeTestFrame(100, sequence));
         struct stat status {};
         ASSERT_EQ(stat(file.c_str(), &status), 0);
@@ -148,10 +139,9 @@ TEST_F(LiveCapture, EachFileIsStampedWithItsFramesCaptureTime) {
 }
 
 TEST_F(LiveCapture, FileCountNeverNamesAFileStillBeingWritten) {
-    const VethNamespace network;
-    const FrameSender sender(VethNamespace::kSendEnd);
-    CaptureRun run(module_.function(), VethNamespace::CaptureAdapter(), scratch_.path());
-    ASSERT_TRUE(run.WaitUntilCapturing(sender));
+    MakeNetwork();
+    CaptureRun run = StartCapture(scratch_.path());
+    ASSERT_TRUE(run.WaitUntilCapturing(*sender_));
 
     constexpr std::size_t kFrameSize = 1000;
     constexpr std::uint32_t kFrames = 300;
@@ -161,7 +151,7 @@ TEST_F(LiveCapture, FileCountNeverNamesAFileStillBeingWritten) {
     std::thread reader([&] {
         while (reading.load()) {
             const std::int32_t count = run.FileCount();
-            const fs::path newest = scratch_.path() / (std::to_string(count) + ".hda");
+            const fs::path newest = PacketFile(scratch_.path(), count);
             std::error_code error;
             const auto size = fs::file_size(newest, error);
             if (error || (size != kFrameSize && !IsProbeFrame(ReadWholeFile(newest)))) {
@@ -172,7 +162,7 @@ TEST_F(LiveCapture, FileCountNeverNamesAFileStillBeingWritten) {
     });
     const std::int32_t probes = run.FileCount();
     for (std::uint32_t sequence = 0; sequence < kFrames; ++sequence) {
-        sender.Send(MakeTestFrame(kFrameSize, sequence));
+        sender_->Send(MakeTestFrame(kFrameSize, sequence));
     }
     const bool allStored = run.WaitForFileCount(probes + static_cast<std::int32_t>(kFrames));
     reading.store(false);

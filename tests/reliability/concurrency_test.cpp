@@ -158,8 +158,7 @@ TEST_P(StopFromSignalHandler, EndsTheCallWithCompleteFiles) {
     for (int number = 1; number <= count; ++number) expected.push_back(number);
     EXPECT_EQ(PacketFileNumbers(folder.path()), expected);
     for (const int number : expected) {
-        EXPECT_TRUE(IsIntactFrame(ReadWholeFile(folder.path() / (std::to_string(number) + ".hda"))))
-            << number;
+        EXPECT_TRUE(IsIntactFrame(ReadWholeFile(PacketFile(folder.path(), number)))) << number;
     }
 }
 

@@ -36,19 +36,16 @@ class FaultMatrix : public ModuleTest {
     // Waits until the call stores frames, and then until probes still on their way have come
     // too (the capture library hands frames over in blocks, up to one read timeout late), so that
     // the count returned stays put until the test sends again.
-    static std::int32_t WaitUntilCapturingAndSettled(CaptureRun& run, const FrameSender& sender) {
-        if (!run.WaitUntilCapturing(sender)) return -1;
+    std::int32_t WaitUntilCapturingAndSettled(CaptureRun& run) const {
+        if (!run.WaitUntilCapturing(*sender_)) return -1;
         std::this_thread::sleep_for(500ms);
         return run.FileCount();
     }
 
-    // Sends test frames, one every 20 ms, until the call has ended or `limit` frames are out.
-    static std::optional<std::int32_t> SendUntilTheCallEnds(CaptureRun& run,
-                                                            const FrameSender& sender,
-                                                            std::size_t frameSize,
-                                                            std::uint32_t limit = 200) {
-        for (std::uint32_t sequence = 0; sequence < limit; ++sequence) {
-            sender.Send(MakeTestFrame(frameSize, sequence));
+    // Sends test frames, one every 20 ms, until the call has ended or 200 frames are out.
+    std::optional<std::int32_t> SendUntilTheCallEnds(CaptureRun& run, std::size_t frameSize) const {
+        for (std::uint32_t sequence = 0; sequence < 200; ++sequence) {
+            sender_->Send(MakeTestFrame(frameSize, sequence));
             if (auto result = run.WaitForResult(20ms)) return result;
         }
         return run.WaitForResult(kCallLimit);
@@ -60,7 +57,7 @@ class FaultMatrix : public ModuleTest {
         for (int number = 1; number <= fileCount; ++number) expected[number - 1] = number;
         EXPECT_EQ(PacketFileNumbers(folder), expected);
         for (int number = 1; number <= fileCount; ++number) {
-            EXPECT_TRUE(IsIntactFrame(ReadWholeFile(folder / (std::to_string(number) + ".hda"))))
+            EXPECT_TRUE(IsIntactFrame(ReadWholeFile(PacketFile(folder, number))))
                 << number << ".hda is not a whole frame";
         }
     }
@@ -69,18 +66,13 @@ class FaultMatrix : public ModuleTest {
 TEST_F(FaultMatrix, FullFileSystemEndsWithFileFailedAndNoPartialFile) {
     const fs::path folder = scratch_.path() / "small";
     const TemporaryFileSystem small(folder, 64 * 1024);
-    const VethNamespace network;
-    const FrameSender sender(VethNamespace::kSendEnd);
-    const std::size_t descriptorsBefore = OpenDescriptorCount();
-    {
-        CaptureRun run(module_.function(), VethNamespace::CaptureAdapter(), folder);
-        ASSERT_TRUE(run.WaitUntilCapturing(sender));
-        // 64 KiB hold at most 16 pages; frames keep coming until a write finds no room.
-        EXPECT_EQ(SendUntilTheCallEnds(run, sender, 1514), ResultFileFailed);
-        EXPECT_GT(run.FileCount(), 0);
-        ExpectCompleteFilesOnly(folder, run.FileCount());
-    }
-    EXPECT_EQ(OpenDescriptorCount(), descriptorsBefore);
+    MakeNetwork();
+    CaptureRun run = StartCapture(folder);
+    ASSERT_TRUE(run.WaitUntilCapturing(*sender_));
+    // 64 KiB hold at most 16 pages; frames keep coming until a write finds no room.
+    EXPECT_EQ(SendUntilTheCallEnds(run, 1514), ResultFileFailed);
+    EXPECT_GT(run.FileCount(), 0);
+    ExpectCompleteFilesOnly(folder, run.FileCount());
 }
 
 TEST_F(FaultMatrix, ReadOnlyFileSystemRefusesAMissingFolderAndFailsTheFirstFile) {
@@ -99,50 +91,31 @@ TEST_F(FaultMatrix, ReadOnlyFileSystemRefusesAMissingFolderAndFailsTheFirstFile)
     EXPECT_EQ(fileCount, 9);
     EXPECT_FALSE(fs::exists(mountPoint / "missing"));
 
-    const VethNamespace network;
-    const FrameSender sender(VethNamespace::kSendEnd);
-    const std::size_t descriptorsBefore = OpenDescriptorCount();
-    {
-        CaptureRun run(module_.function(), VethNamespace::CaptureAdapter(),
-                       mountPoint / "existing");
-        EXPECT_EQ(SendUntilTheCallEnds(run, sender, kFrameSize), ResultFileFailed);
-        EXPECT_EQ(run.FileCount(), 0);
-    }
+    MakeNetwork();
+    CaptureRun run = StartCapture(mountPoint / "existing");
+    EXPECT_EQ(SendUntilTheCallEnds(run, kFrameSize), ResultFileFailed);
+    EXPECT_EQ(run.FileCount(), 0);
     EXPECT_TRUE(fs::is_empty(mountPoint / "existing"));
-    EXPECT_EQ(OpenDescriptorCount(), descriptorsBefore);
 }
 
 TEST_F(FaultMatrix, NoDescriptorLeftForTheAdapterFailsTheOpen) {
-    const VethNamespace network;
-    const fs::path errors = scratch_.path() / "stderr";
-    const std::size_t descriptorsBefore = OpenDescriptorCount();
+    MakeNetwork();
     std::string folder = scratch_.path().string();
     std::int32_t stopFlag = 7;
     std::int32_t fileCount = 9;
     std::int32_t result = 0;
-    {
-        // Standard error goes to a file first: the one message line must not need a descriptor.
-        const int savedError = dup(STDERR_FILENO);
-        const int errorFile = open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-        dup2(errorFile, STDERR_FILENO);
-        close(errorFile);
-        {
-            DescriptorExhaustion exhaustion;
-            exhaustion.TakeAll();
-            result = module_.function()(VethNamespace::CaptureAdapter().c_str(), nullptr,
-                                        folder.data(), &stopFlag, &fileCount);
-        }
-        dup2(savedError, STDERR_FILENO);
-        close(savedError);
-    }
+    // Standard error goes to a file first: the one message line must not need a descriptor.
+    const std::string message = StandardErrorOf([&] {
+        DescriptorExhaustion exhaustion;
+        exhaustion.TakeAll();
+        result = module_.function()(VethNamespace::CaptureAdapter().c_str(), nullptr, folder.data(),
+                                    &stopFlag, &fileCount);
+    });
     EXPECT_EQ(result, ResultAdapterFailed);
     EXPECT_EQ(stopFlag, 0);
     EXPECT_EQ(fileCount, 0);
-    const auto message = ReadWholeFile(errors);
-    EXPECT_EQ(std::count(message.begin(), message.end(), '\n'), 1)
-        << std::string(message.begin(), message.end());
+    EXPECT_EQ(std::count(message.begin(), message.end(), '\n'), 1) << message;
     EXPECT_EQ(PacketFileNumbers(folder), std::vector<int>{});
-    EXPECT_EQ(OpenDescriptorCount(), descriptorsBefore);
 }
 
 enum class Obstacle { Directory, LinkToAFile, DanglingLink };
@@ -152,7 +125,7 @@ class NextNameTaken : public FaultMatrix, public ::testing::WithParamInterface<O
 TEST_P(NextNameTaken, EndsWithFileFailedAndLeavesTheObstacleAlone) {
     const fs::path folder = scratch_.path() / "captures";
     fs::create_directory(folder);
-    const fs::path obstacle = folder / "3.hda";
+    const fs::path obstacle = PacketFile(folder, 3);
     const fs::path outside = scratch_.path() / "precious";
     switch (GetParam()) {
         case Obstacle::Directory:
@@ -166,16 +139,11 @@ TEST_P(NextNameTaken, EndsWithFileFailedAndLeavesTheObstacleAlone) {
             fs::create_symlink(outside, obstacle);
             break;
     }
-    const VethNamespace network;
-    const FrameSender sender(VethNamespace::kSendEnd);
-    const std::size_t descriptorsBefore = OpenDescriptorCount();
-    {
-        CaptureRun run(module_.function(), VethNamespace::CaptureAdapter(), folder);
-        EXPECT_EQ(SendUntilTheCallEnds(run, sender, kFrameSize), ResultFileFailed);
-        EXPECT_EQ(run.FileCount(), 2);
-        ExpectCompleteFilesOnly(folder, 2);
-    }
-    EXPECT_EQ(OpenDescriptorCount(), descriptorsBefore);
+    MakeNetwork();
+    CaptureRun run = StartCapture(folder);
+    EXPECT_EQ(SendUntilTheCallEnds(run, kFrameSize), ResultFileFailed);
+    EXPECT_EQ(run.FileCount(), 2);
+    ExpectCompleteFilesOnly(folder, 2);
     switch (GetParam()) {
         case Obstacle::Directory:
             EXPECT_TRUE(fs::is_directory(fs::symlink_status(obstacle)));
@@ -210,79 +178,63 @@ INSTANTIATE_TEST_SUITE_P(Obstacles, NextNameTaken,
 
 TEST_F(FaultMatrix, FolderRemovedDuringTheCaptureEndsWithFileFailedAndIsNotRecreated) {
     const fs::path folder = scratch_.path() / "captures";
-    const VethNamespace network;
-    const FrameSender sender(VethNamespace::kSendEnd);
-    const std::size_t descriptorsBefore = OpenDescriptorCount();
-    {
-        CaptureRun run(module_.function(), VethNamespace::CaptureAdapter(), folder);
-        const std::int32_t before = WaitUntilCapturingAndSettled(run, sender);
-        ASSERT_GT(before, 0);
-        fs::remove_all(folder);
-        EXPECT_EQ(SendUntilTheCallEnds(run, sender, kFrameSize), ResultFileFailed);
-        EXPECT_EQ(run.FileCount(), before);
-    }
+    MakeNetwork();
+    CaptureRun run = StartCapture(folder);
+    const std::int32_t before = WaitUntilCapturingAndSettled(run);
+    ASSERT_GT(before, 0);
+    fs::remove_all(folder);
+    EXPECT_EQ(SendUntilTheCallEnds(run, kFrameSize), ResultFileFailed);
+    EXPECT_EQ(run.FileCount(), before);
     EXPECT_FALSE(fs::exists(folder));
-    EXPECT_EQ(OpenDescriptorCount(), descriptorsBefore);
 }
 
 TEST_F(FaultMatrix, AdapterDeletedDuringTheCaptureIsAReadErrorAndKeepsTheFiles) {
-    const VethNamespace network;
-    const FrameSender sender(VethNamespace::kSendEnd);
-    const std::size_t descriptorsBefore = OpenDescriptorCount();
-    {
-        CaptureRun run(module_.function(), VethNamespace::CaptureAdapter(), scratch_.path());
-        const std::int32_t probes = WaitUntilCapturingAndSettled(run, sender);
-        ASSERT_GT(probes, 0);
-        for (std::uint32_t sequence = 0; sequence < 3; ++sequence) {
-            sender.Send(MakeTestFrame(kFrameSize, sequence));
-        }
-        ASSERT_TRUE(run.WaitForFileCount(probes + 3));
-        network.DeleteCaptureEnd();
-        EXPECT_EQ(run.WaitForResult(kCallLimit), ResultCaptureError);
-        EXPECT_EQ(run.FileCount(), probes + 3);
-        ExpectCompleteFilesOnly(scratch_.path(), run.FileCount());
+    MakeNetwork();
+    CaptureRun run = StartCapture(scratch_.path());
+    const std::int32_t probes = WaitUntilCapturingAndSettled(run);
+    ASSERT_GT(probes, 0);
+    for (std::uint32_t sequence = 0; sequence < 3; ++sequence) {
+        sender_->Send(MakeTestFrame(kFrameSize, sequence));
     }
-    EXPECT_EQ(OpenDescriptorCount(), descriptorsBefore);
+    ASSERT_TRUE(run.WaitForFileCount(probes + 3));
+    network_->DeleteCaptureEnd();
+    EXPECT_EQ(run.WaitForResult(kCallLimit), ResultCaptureError);
+    EXPECT_EQ(run.FileCount(), probes + 3);
+    ExpectCompleteFilesOnly(scratch_.path(), run.FileCount());
 }
 
 // The capture library does not treat a link that goes down as an error: the call waits, with
 // reads that time out, and goes on storing when the link comes up again.
 TEST_F(FaultMatrix, AdapterBroughtDownDuringTheCaptureWaitsForItToComeBack) {
-    const VethNamespace network;
-    const FrameSender sender(VethNamespace::kSendEnd);
-    const std::size_t descriptorsBefore = OpenDescriptorCount();
-    {
-        CaptureRun run(module_.function(), VethNamespace::CaptureAdapter(), scratch_.path());
-        const std::int32_t probes = WaitUntilCapturingAndSettled(run, sender);
-        ASSERT_GT(probes, 0);
-        network.BringCaptureEndDown();
-        std::this_thread::sleep_for(1s);
-        EXPECT_FALSE(run.WaitForResult(0ms)) << "the call ended while the link was down";
-        EXPECT_EQ(run.FileCount(), probes);
+    MakeNetwork();
+    CaptureRun run = StartCapture(scratch_.path());
+    const std::int32_t probes = WaitUntilCapturingAndSettled(run);
+    ASSERT_GT(probes, 0);
+    network_->BringCaptureEndDown();
+    std::this_thread::sleep_for(1s);
+    EXPECT_FALSE(run.WaitForResult(0ms)) << "the call ended while the link was down";
+    EXPECT_EQ(run.FileCount(), probes);
 
-        // The link takes a moment to carry frames again; they are sent until one is stored.
-        network.BringCaptureEndUp();
-        bool storedAgain = false;
-        for (std::uint32_t sequence = 0; sequence < 200 && !storedAgain; ++sequence) {
-            sender.Send(MakeTestFrame(kFrameSize, sequence));
-            std::this_thread::sleep_for(50ms);
-            storedAgain = run.FileCount() > probes;
-        }
-        EXPECT_TRUE(storedAgain);
-        run.Stop();
-        EXPECT_EQ(run.WaitForResult(kCallLimit), ResultFinished);
-        ExpectCompleteFilesOnly(scratch_.path(), run.FileCount());
+    // The link takes a moment to carry frames again; they are sent until one is stored.
+    network_->BringCaptureEndUp();
+    bool storedAgain = false;
+    for (std::uint32_t sequence = 0; sequence < 200 && !storedAgain; ++sequence) {
+        sender_->Send(MakeTestFrame(kFrameSize, sequence));
+        std::this_thread::sleep_for(50ms);
+        storedAgain = run.FileCount() > probes;
     }
-    EXPECT_EQ(OpenDescriptorCount(), descriptorsBefore);
+    EXPECT_TRUE(storedAgain);
+    run.Stop();
+    EXPECT_EQ(run.WaitForResult(kCallLimit), ResultFinished);
+    ExpectCompleteFilesOnly(scratch_.path(), run.FileCount());
 }
 
 // A host that stores its stop before the call has it overwritten by the call's reset: the capture
 // runs until the stop is stored again. CaptureRun starts every call with its flag holding 1.
 TEST_F(FaultMatrix, StopStoredBeforeTheCallIsOverwritten) {
-    const VethNamespace network;
-    const FrameSender sender(VethNamespace::kSendEnd);
-    CaptureRun run(module_.function(), VethNamespace::CaptureAdapter(), scratch_.path());
-    ASSERT_TRUE(run.WaitUntilCapturing(sender));
+    MakeNetwork();
+    CaptureRun run = StartCapture(scratch_.path());
+    ASSERT_TRUE(run.WaitUntilCapturing(*sender_));
     EXPECT_EQ(*run.StopFlag(), 0);
     run.Stop();
     EXPECT_EQ(run.WaitForResult(kCallLimit), ResultFinished);
@@ -291,27 +243,22 @@ TEST_F(FaultMatrix, StopStoredBeforeTheCallIsOverwritten) {
 // A stop stored while frames pour in, at some moment within the storing of one of them: every
 // file the count names is whole, and no file beyond it is left.
 TEST_F(FaultMatrix, StopStoredUnderFullTrafficLeavesOnlyCompleteFiles) {
-    const VethNamespace network;
-    const FrameSender sender(VethNamespace::kSendEnd);
-    const std::size_t descriptorsBefore = OpenDescriptorCount();
-    {
-        CaptureRun run(module_.function(), VethNamespace::CaptureAdapter(), scratch_.path());
-        ASSERT_TRUE(run.WaitUntilCapturing(sender));
-        std::atomic<bool> sending{true};
-        std::thread flood([&] {
-            for (std::uint32_t sequence = 0; sequence < 100000 && sending.load(); ++sequence) {
-                sender.Send(MakeTestFrame(1000 + sequence % 500, sequence));
-            }
-        });
-        run.WaitForFileCount(run.FileCount() + 200);
-        run.Stop();
-        const auto result = run.WaitForResult(kCallLimit);
-        sending.store(false);
-        flood.join();
-        EXPECT_EQ(result, ResultFinished);
-        ExpectCompleteFilesOnly(scratch_.path(), run.FileCount());
-    }
-    EXPECT_EQ(OpenDescriptorCount(), descriptorsBefore);
+    MakeNetwork();
+    CaptureRun run = StartCapture(scratch_.path());
+    ASSERT_TRUE(run.WaitUntilCapturing(*sender_));
+    std::atomic<bool> sending{true};
+    std::thread flood([&] {
+        for (std::uint32_t sequence = 0; sequence < 100000 && sending.load(); ++sequence) {
+            sender_->Send(MakeTestFrame(1000 + sequence % 500, sequence));
+        }
+    });
+    run.WaitForFileCount(run.FileCount() + 200);
+    run.Stop();
+    const auto result = run.WaitForResult(kCallLimit);
+    sending.store(false);
+    flood.join();
+    EXPECT_EQ(result, ResultFinished);
+    ExpectCompleteFilesOnly(scratch_.path(), run.FileCount());
 }
 
 }  // namespace

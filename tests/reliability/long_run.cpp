@@ -12,7 +12,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <thread>
 
@@ -31,14 +30,7 @@ constexpr std::uint32_t kBatch = 5000;  // sent at once, then the host waits for
 constexpr std::uint32_t kSampleEvery = 20000;
 constexpr std::size_t kFrameSize = 64;  // small, but above the 60-byte threshold
 
-long ResidentKiB() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.starts_with("VmRSS:")) return std::strtol(line.c_str() + 6, nullptr, 10);
-    }
-    return -1;
-}
+long ResidentKiB() { return ProcFieldKb("/proc/self/status", "VmRSS"); }
 
 int Run(std::uint32_t frames) {
     const LoadedModule module(MIRROWEN_MODULE_PATH);
@@ -74,7 +66,7 @@ int Run(std::uint32_t frames) {
         if (sent % kSampleEvery == 0 || sent == frames) {
             const std::int32_t counted = run.FileCount();
             for (; removedUpTo < counted; ++removedUpTo) {
-                fs::remove(folder / (std::to_string(removedUpTo + 1) + ".hda"));
+                fs::remove(PacketFile(folder, removedUpTo + 1));
             }
             const long resident = ResidentKiB();
             const std::size_t descriptors = OpenDescriptorCount();

@@ -2,9 +2,6 @@
 // definitely lost: a capture of 10,000 frames, and calls ending with each result code, by each
 // way the library has of failing a packet file. The
 // module is loaded as a host loads it, over the real capture library. Needs root.
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <csignal>
 #include <filesystem>
 #include <optional>
@@ -40,15 +37,14 @@ class Memcheck : public ModuleTest {
 TEST_F(Memcheck, CaptureOfTenThousandFrames) {
     constexpr std::uint32_t kFrames = 10000;
     constexpr std::uint32_t kBatch = 50;  // sent at once; the capture keeps up between batches
-    const VethNamespace network;
-    const FrameSender sender(VethNamespace::kSendEnd);
-    CaptureRun run(module_.function(), VethNamespace::CaptureAdapter(), scratch_.path());
-    ASSERT_TRUE(run.WaitUntilCapturing(sender));
+    MakeNetwork();
+    CaptureRun run = StartCapture(scratch_.path());
+    ASSERT_TRUE(run.WaitUntilCapturing(*sender_));
     std::this_thread::sleep_for(500ms);  // probes still on their way
     const std::int32_t probes = run.FileCount();
     for (std::uint32_t sequence = 0; sequence < kFrames; sequence += kBatch) {
         for (std::uint32_t offset = 0; offset < kBatch; ++offset) {
-            sender.Send(MakeTestFrame(61 + (sequence + offset) % 1400, sequence + offset));
+            sender_->Send(MakeTestFrame(61 + (sequence + offset) % 1400, sequence + offset));
         }
         ASSERT_TRUE(run.WaitForFileCount(probes + static_cast<std::int32_t>(sequence + kBatch)))
             << "frames lost at " << sequence;
@@ -60,29 +56,23 @@ TEST_F(Memcheck, CaptureOfTenThousandFrames) {
 
 TEST_F(Memcheck, EveryResultCode) {
     EXPECT_EQ(Call("r", scratch_.path()), ResultRefused);
-    EXPECT_EQ(Call("rpcap://mwcap0", (scratch_.path() / "missing" / "child").string()),
+    EXPECT_EQ(Call(VethNamespace::CaptureAdapter().c_str(),
+                   (scratch_.path() / "missing" / "child").string()),
               ResultRefused);
-    {
-        // The one message line goes to /dev/null.
-        const int savedError = dup(STDERR_FILENO);
-        const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
-        dup2(null, STDERR_FILENO);
-        close(null);
-        EXPECT_EQ(Call("rpcap://mirrowen-none0", scratch_.path()), ResultAdapterFailed);
-        dup2(savedError, STDERR_FILENO);
-        close(savedError);
-    }
-    EXPECT_EQ(Call("rpcap://any", scratch_.path()), ResultNotEthernet);
+    StandardErrorOf([&] {
+        EXPECT_EQ(Call(AdapterName("mirrowen-none0").c_str(), scratch_.path()),
+                  ResultAdapterFailed);
+    });
+    EXPECT_EQ(Call(AdapterName("any").c_str(), scratch_.path()), ResultNotEthernet);
 
-    const VethNamespace network;
-    const FrameSender sender(VethNamespace::kSendEnd);
+    MakeNetwork();
     {
         const fs::path blocked = scratch_.path() / "blocked";
-        fs::create_directories(blocked / "1.hda");
-        CaptureRun run(module_.function(), VethNamespace::CaptureAdapter(), blocked);
+        fs::create_directories(PacketFile(blocked, 1));
+        CaptureRun run = StartCapture(blocked);
         std::optional<std::int32_t> result;
         for (std::uint32_t sequence = 0; sequence < 100 && !result; ++sequence) {
-            sender.Send(MakeTestFrame(100, sequence));
+            sender_->Send(MakeTestFrame(100, sequence));
             result = run.WaitForResult(100ms);
         }
         EXPECT_EQ(result, ResultFileFailed);
@@ -90,17 +80,17 @@ TEST_F(Memcheck, EveryResultCode) {
     {
         // A write cut short by the file-size limit: the short file is removed.
         const fs::path limited = scratch_.path() / "limited";
-        CaptureRun run(module_.function(), VethNamespace::CaptureAdapter(), limited);
-        ASSERT_TRUE(run.WaitUntilCapturing(sender));
+        CaptureRun run = StartCapture(limited);
+        ASSERT_TRUE(run.WaitUntilCapturing(*sender_));
         const ScopedSignalHandler ignoreFileSizeSignal(SIGXFSZ, SIG_IGN);
         const ScopedResourceLimit fileSize(RLIMIT_FSIZE, 1000);
-        sender.Send(MakeTestFrame(1400, 0));
+        sender_->Send(MakeTestFrame(1400, 0));
         EXPECT_EQ(run.WaitForResult(kCallLimit), ResultFileFailed);
     }
     {
-        CaptureRun run(module_.function(), VethNamespace::CaptureAdapter(), scratch_.path());
-        ASSERT_TRUE(run.WaitUntilCapturing(sender));
-        network.DeleteCaptureEnd();
+        CaptureRun run = StartCapture(scratch_.path());
+        ASSERT_TRUE(run.WaitUntilCapturing(*sender_));
+        network_->DeleteCaptureEnd();
         EXPECT_EQ(run.WaitForResult(kCallLimit), ResultCaptureError);
     }
 }

@@ -23,6 +23,7 @@
 
 #include "capture_run.h"
 #include "child_process.h"
+#include "exit_status.h"
 #include "frames.h"
 #include "network_namespace.h"
 
@@ -33,18 +34,12 @@ using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 using Bytes = std::vector<unsigned char>;
 
-constexpr int kExitFramesSkipped = 4;
-constexpr int kExitFolderRefused = 12;
-constexpr int kExitAdapterFailed = 13;
-constexpr int kExitNotEthernet = 14;
+using testing::PacketFile;
+using tool::kExitCaptureBase;
+using tool::kExitFramesSkipped;
 
 Finished Tool(const std::vector<std::string>& arguments, std::chrono::milliseconds timeout = 60s) {
     return Run(MIRROWEN_TOOL, arguments, timeout);
-}
-
-Bytes ReadBytes(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
 std::string Hex(const Bytes& bytes) {
@@ -57,24 +52,12 @@ std::string Hex(const Bytes& bytes) {
     return text;
 }
 
-fs::path PacketFile(const fs::path& folder, int number) {
-    return folder / (std::to_string(number) + ".hda");
-}
-
 void WritePacketFile(const fs::path& path, const Bytes& bytes, timespec modified) {
     std::ofstream(path, std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()),
                static_cast<std::streamsize>(bytes.size()));
     const timespec times[2] = {modified, modified};
     ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
-}
-
-Bytes Pattern(std::size_t size, unsigned seed) {
-    Bytes bytes(size);
-    for (std::size_t index = 0; index < size; ++index) {
-        bytes[index] = static_cast<unsigned char>(index * 7 + seed * 13 + (index >> 8));
-    }
-    return bytes;
 }
 
 // Every frame of a pcap file as tshark reads it, in hex.
@@ -209,7 +192,8 @@ TEST_F(ToolTest, CaptureLeavesExactlyTheRequestedCountAndExportsWhatItWrote) {
     const std::vector<std::string> frames = TsharkFrames(pcap);
     ASSERT_EQ(frames.size(), static_cast<std::size_t>(kCount));
     for (int number = 1; number <= kCount; ++number) {
-        EXPECT_EQ(frames[number - 1], Hex(ReadBytes(PacketFile(folder, number)))) << number;
+        EXPECT_EQ(frames[number - 1], Hex(testing::ReadWholeFile(PacketFile(folder, number))))
+            << number;
     }
 }
 
@@ -363,18 +347,22 @@ TEST_F(ToolTest, FailuresHaveTheirOwnStatusAndSayWhatToDo) {
         std::vector<std::string> messages;
     };
     const std::vector<Case> cases = {
-        {{"capture", "-i", "rpcap://mirrowen-none0", "-o", (scratch_ / "a").string()},
-         kExitAdapterFailed,
+        {{"capture", "-i", AdapterName("mirrowen-none0"), "-o", (scratch_ / "a").string()},
+         kExitCaptureBase + ResultAdapterFailed,
          {"Mirrowen: mirrowen-none0", "cannot open the adapter rpcap://mirrowen-none0",
           "mirrowen list", "CAP_NET_RAW"}},
-        {{"capture", "-o", refusedFolder}, kExitFolderRefused, {refusedFolder, "refused"}},
+        {{"capture", "-o", refusedFolder},
+         kExitCaptureBase + ResultRefused,
+         {refusedFolder, "refused"}},
         {{"capture", "-i", "any", "-o", (scratch_ / "b").string()},
-         kExitNotEthernet,
+         kExitCaptureBase + ResultNotEthernet,
          {"rpcap://any does not carry Ethernet"}},
-        {{"capture", "--library", (scratch_ / "none.so").string()}, 3, {"cannot load"}},
-        {{"capture", "--no-such-option"}, 2, {"--no-such-option"}},
+        {{"capture", "--library", (scratch_ / "none.so").string()},
+         tool::kExitModuleMissing,
+         {"cannot load"}},
+        {{"capture", "--no-such-option"}, tool::kExitUsage, {"--no-such-option"}},
         {{"export", (scratch_ / "missing").string(), (scratch_ / "x.pcap").string()},
-         1,
+         tool::kExitFailure,
          {"is not a folder"}},
     };
     for (const Case& failure : cases) {
@@ -395,7 +383,7 @@ TEST_F(ToolTest, ExportWritesFramesThatTsharkReadsBackExactly) {
     const std::vector<std::size_t> sizes = {42, 342, 1514, 65536};
     std::vector<Bytes> frames;
     for (std::size_t index = 0; index < sizes.size(); ++index) {
-        frames.push_back(Pattern(sizes[index], static_cast<unsigned>(index)));
+        frames.push_back(testing::PatternBytes(sizes[index], static_cast<unsigned>(index)));
         const timespec modified{1700000000 + static_cast<time_t>(index), 123456789};
         WritePacketFile(PacketFile(folder, static_cast<int>(index + 1)), frames.back(), modified);
     }
@@ -427,12 +415,12 @@ TEST_F(ToolTest, ExportReportsAndSkipsFilesThatCannotBeFramesAndStopsAtAGap) {
     const fs::path folder = scratch_ / "damaged";
     fs::create_directory(folder);
     const timespec modified{1700000000, 0};
-    WritePacketFile(PacketFile(folder, 1), Pattern(100, 1), modified);
+    WritePacketFile(PacketFile(folder, 1), testing::PatternBytes(100, 1), modified);
     WritePacketFile(PacketFile(folder, 2), {}, modified);
-    WritePacketFile(PacketFile(folder, 3), Pattern(65537, 3), modified);
+    WritePacketFile(PacketFile(folder, 3), testing::PatternBytes(65537, 3), modified);
     fs::create_directory(PacketFile(folder, 4));
-    WritePacketFile(PacketFile(folder, 5), Pattern(200, 5), modified);
-    WritePacketFile(PacketFile(folder, 7), Pattern(300, 7), modified);
+    WritePacketFile(PacketFile(folder, 5), testing::PatternBytes(200, 5), modified);
+    WritePacketFile(PacketFile(folder, 7), testing::PatternBytes(300, 7), modified);
 
     const fs::path pcap = scratch_ / "out.pcap";
     const Finished exported = Tool({"export", folder.string(), pcap.string()});
@@ -443,9 +431,9 @@ TEST_F(ToolTest, ExportReportsAndSkipsFilesThatCannotBeFramesAndStopsAtAGap) {
                   std::string::npos)
             << exported.errors;
     }
-    EXPECT_EQ(exported.errors.find("7.hda"), std::string::npos) << exported.errors;
-    EXPECT_EQ(TsharkFrames(pcap),
-              (std::vector<std::string>{Hex(Pattern(100, 1)), Hex(Pattern(200, 5))}));
+    EXPECT_EQ(exported.errors.find(PacketFileName(7)), std::string::npos) << exported.errors;
+    EXPECT_EQ(TsharkFrames(pcap), (std::vector<std::string>{Hex(testing::PatternBytes(100, 1)),
+                                                            Hex(testing::PatternBytes(200, 5))}));
 }
 
 TEST_F(ToolTest, DemoCapturesItsOwnTrafficAndExportsIt) {

@@ -12,7 +12,8 @@ namespace fs = std::filesystem;
 using EntryPoint = ScriptedCapture;
 
 TEST_F(EntryPoint, RefusesEachInvalidArgumentWithoutTouchingAnything) {
-    const std::string folderText = (folder_ / "").string();  // ends in '/': a trim would show
+    const std::string folderText = (folder_ / "").string();  // ends in a separator: a trim shows
+    const std::string eth0 = AdapterName("eth0");
     struct Case {
         const char* what;
         const char* adapter;
@@ -25,11 +26,11 @@ TEST_F(EntryPoint, RefusesEachInvalidArgumentWithoutTouchingAnything) {
         {"null adapter", nullptr, true, nullptr, true, true},
         {"empty adapter", "", true, nullptr, true, true},
         {"one-byte adapter", "r", true, nullptr, true, true},
-        {"null folder", "rpcap://eth0", false, nullptr, true, true},
-        {"empty folder", "rpcap://eth0", true, "", true, true},
-        {"one-byte folder", "rpcap://eth0", true, "/", true, true},
-        {"null stop flag", "rpcap://eth0", true, nullptr, false, true},
-        {"null file count", "rpcap://eth0", true, nullptr, true, false},
+        {"null folder", eth0.c_str(), false, nullptr, true, true},
+        {"empty folder", eth0.c_str(), true, "", true, true},
+        {"one-byte folder", eth0.c_str(), true, kSeparatorText.c_str(), true, true},
+        {"null stop flag", eth0.c_str(), true, nullptr, false, true},
+        {"null file count", eth0.c_str(), true, nullptr, true, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -67,9 +68,9 @@ TEST_F(EntryPoint, TwoByteNamesAreEnoughAndReservedIsIgnored) {
 }
 
 TEST_F(EntryPoint, AStopStoredBeforeTheCallIsOverwrittenByTheReset) {
-    QueueFrame(Frame(100));
+    QueueFrame(PatternBytes(100));
     StandInQueueTimeout();
-    QueueFrame(Frame(100, 1));
+    QueueFrame(PatternBytes(100, 1));
     // The flag starts at 1, yet every scripted read happens; the script's end finishes the call.
     EXPECT_EQ(Capture(), ResultFinished);
     EXPECT_EQ(StandInReadCount(), 4);
@@ -81,20 +82,22 @@ TEST_F(EntryPoint, AFolderThatCannotBeCreatedLeavesFlagAndCountButComesBackTrimm
     std::string folder = (scratch_.path() / "missing" / "caps" / "").string();
     const std::int32_t result = CaptureInto(folder);
     EXPECT_EQ(result, ResultRefused);
-    EXPECT_STREQ(folder.c_str(), (scratch_.path() / "missing" / "caps").c_str());
+    EXPECT_EQ(std::string(folder.c_str()), (scratch_.path() / "missing" / "caps").string());
     EXPECT_EQ(stopFlag_, 1);
     EXPECT_EQ(fileCount_, -1);
     EXPECT_EQ(StandInOpenCount(), 0);
 }
 
-// The text is worded as pcap_open_live words it: the device, then the capture library's reason.
+// Captioned with the application name, the text ends with the capture library's reason (worded
+// before it as the platform's pcap_open_live words it).
 TEST_F(EntryPoint, AFailedOpenShowsTheCaptureLibraryTextAndReturnsAdapterFailed) {
-    StandInFailOpen("socket: Address family not supported by protocol");
+    const std::string reason = "socket: Address family not supported by protocol";
+    StandInFailOpen(reason.c_str());
     std::int32_t result = 0;
-    const std::string message = StandardErrorOf([&] { result = Capture("rpcap://eth9"); });
+    const std::string message = WarningShownBy([&] { result = Capture(AdapterName("eth9")); });
     EXPECT_EQ(result, ResultAdapterFailed);
-    EXPECT_EQ(message, std::string(ApplicationName()) +
-                           ": eth9: socket: Address family not supported by protocol\n");
+    EXPECT_TRUE(message.starts_with(std::string(ApplicationName()) + ": ")) << message;
+    EXPECT_TRUE(message.ends_with(reason + "\n")) << message;
     EXPECT_EQ(stopFlag_, 0);
     EXPECT_EQ(fileCount_, 0);
     EXPECT_EQ(StandInOpenCount(), 0);
@@ -104,16 +107,16 @@ TEST_F(EntryPoint, AFailedOpenShowsTheCaptureLibraryTextAndReturnsAdapterFailed)
 TEST_F(EntryPoint, AWarningLeftByASuccessfulOpenIsNeverShown) {
     StandInWarnOnOpen("eth0: you don't have permission to capture in promiscuous mode");
     std::int32_t result = 0;
-    const std::string message = StandardErrorOf([&] { result = Capture(); });
+    const std::string message = WarningShownBy([&] { result = Capture(); });
     EXPECT_EQ(result, ResultFinished);
     EXPECT_EQ(message, "");
 }
 
 TEST_F(EntryPoint, ALinkOtherThanEthernetClosesTheHandleSilently) {
     StandInSetLinkType(113);  // Linux cooked capture
-    QueueFrame(Frame(100));
+    QueueFrame(PatternBytes(100));
     std::int32_t result = 0;
-    const std::string message = StandardErrorOf([&] { result = Capture(); });
+    const std::string message = WarningShownBy([&] { result = Capture(); });
     EXPECT_EQ(result, ResultNotEthernet);
     EXPECT_EQ(message, "");
     EXPECT_EQ(stopFlag_, 0);

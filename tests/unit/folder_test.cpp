@@ -13,26 +13,34 @@ using OutputFolder = ScriptedCapture;
 
 TEST_F(OutputFolder, OneTrailingSeparatorIsCutOffInTheCallersBuffer) {
     fs::create_directory(folder_);
-    std::string folder = folder_.string() + "/";
-    QueueFrame(Frame(64));
+    std::string folder = folder_.string() + kSeparatorText;
+    QueueFrame(PatternBytes(64));
     EXPECT_EQ(CaptureInto(folder), ResultFinished);
-    EXPECT_STREQ(folder.c_str(), folder_.c_str());
-    EXPECT_EQ(ReadWholeFile(PacketFile(1)), Frame(64));
+    EXPECT_EQ(std::string(folder.c_str()), folder_.string());
+    EXPECT_EQ(ReadWholeFile(PacketFile(1)), PatternBytes(64));
 }
 
+// "caps//" becomes "caps/", which still names the folder; missing, it is created and used. Once it
+// exists, POSIX finds it by that name; Windows' search for a name ending in a separator finds
+// nothing, and a folder that cannot be created again is refused.
 TEST_F(OutputFolder, OfTwoTrailingSeparatorsOnlyTheLastIsCut) {
-    // "caps//" becomes "caps/", which still names the folder; it is created and used.
-    std::string folder = folder_.string() + "//";
-    QueueFrame(Frame(64));
+    const std::string twoSeparators = folder_.string() + kSeparatorText + kSeparatorText;
+    std::string folder = twoSeparators;
+    QueueFrame(PatternBytes(64));
     EXPECT_EQ(CaptureInto(folder), ResultFinished);
-    EXPECT_STREQ(folder.c_str(), (folder_.string() + "/").c_str());
-    EXPECT_EQ(ReadWholeFile(PacketFile(1)), Frame(64));
+    EXPECT_EQ(std::string(folder.c_str()), folder_.string() + kSeparatorText);
+    EXPECT_EQ(ReadWholeFile(PacketFile(1)), PatternBytes(64));
 
-    std::string again = folder_.string() + "//";
-    EXPECT_EQ(CaptureInto(again), ResultFinished) << "an existing folder named so is found";
+    std::string again = twoSeparators;
+    stopFlag_ = 1;
+    const bool found = platform::kSeparator == '/';
+    EXPECT_EQ(CaptureInto(again), found ? ResultFinished : ResultRefused);
+    EXPECT_EQ(std::string(again.c_str()), folder_.string() + kSeparatorText);
+    EXPECT_EQ(stopFlag_, found ? 0 : 1);
 }
 
-TEST_F(OutputFolder, ABackslashIsAnOrdinaryByteHere) {
+TEST_F(OutputFolder, ABackslashIsAnOrdinaryByteOnPosix) {
+    if (platform::kSeparator == '\\') GTEST_SKIP() << "the backslash is Windows' separator";
     std::string folder = folder_.string() + "\\";
     EXPECT_EQ(CaptureInto(folder), ResultFinished);
     EXPECT_EQ(folder, folder_.string() + "\\");
@@ -56,26 +64,30 @@ TEST_F(OutputFolder, AnExistingFolderKeepsItsContents) {
 }
 
 TEST_F(OutputFolder, APathNamingAFileIsRefused) {
-    std::ofstream(folder_) << "not a folder";
+    WriteWholeFile(folder_, {1});
     EXPECT_EQ(Capture(), ResultRefused);
     EXPECT_EQ(stopFlag_, 1);
     EXPECT_EQ(fileCount_, -1);
+    EXPECT_EQ(ReadWholeFile(folder_), Bytes{1});
+    EXPECT_EQ(StandInOpenCount(), 0);
 }
 
-// A path to scratch_ padded with "/." components to exactly `length` bytes; the same folder.
-std::string PaddedPath(const fs::path& folder, std::size_t length) {
-    std::string path = folder.string();
-    if ((length - path.size()) % 2 != 0) path += "/";
-    while (path.size() < length) path += "/.";
-    return path;
-}
-
+// The path limit counts the trimmed path with its NUL; the trim comes first.
 TEST_F(OutputFolder, ATrimmedPathMustFitThePathLimit) {
-    std::string longest = PaddedPath(scratch_.path(), 4095);
-    EXPECT_EQ(CaptureInto(longest), ResultFinished) << "4095 bytes and the NUL fit";
+    const std::string longest = FolderOfLength(scratch_.path(), platform::kPathLimit - 1).string();
+    std::string fits = longest + kSeparatorText;
+    EXPECT_EQ(CaptureInto(fits), ResultFinished);
+    EXPECT_EQ(std::string(fits.c_str()), longest);
 
-    std::string tooLong = PaddedPath(scratch_.path(), 4096);
-    EXPECT_EQ(CaptureInto(tooLong), ResultRefused);
+    const std::string tooLong = longest.substr(0, longest.size() - 1) + "ee";
+    for (std::string folder : {tooLong, tooLong + kSeparatorText}) {
+        stopFlag_ = 1;
+        EXPECT_EQ(CaptureInto(folder), ResultRefused);
+        EXPECT_EQ(std::string(folder.c_str()), tooLong);
+        EXPECT_EQ(stopFlag_, 1);
+    }
+    std::error_code tooLongToLookUp;
+    EXPECT_FALSE(fs::exists(tooLong, tooLongToLookUp));
     EXPECT_EQ(StandInOpenCount(), 1);
 }
 

@@ -1,7 +1,4 @@
-#include <sys/stat.h>
-
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "packetfile/packet_files.h"
@@ -17,9 +14,9 @@ using PacketFiles = ScriptedCapture;
 TEST(PacketFileName, IsFolderSeparatorNumberAndExtensionWithinTheBuffer) {
     char name[32];
     ASSERT_TRUE(packetfile::FormatPacketFileName("caps", 1, name, sizeof name));
-    EXPECT_STREQ(name, "caps/1.hda");
+    EXPECT_EQ(std::string(name), "caps" + kSeparatorText + PacketFileName(1));
     ASSERT_TRUE(packetfile::FormatPacketFileName("c", 2147483647, name, sizeof name));
-    EXPECT_STREQ(name, "c/2147483647.hda");
+    EXPECT_EQ(std::string(name), "c" + kSeparatorText + PacketFileName(2147483647));
 
     // "caps/12345.hda" is 14 bytes: 15 with the NUL fit, 14 do not.
     char exact[15];
@@ -31,63 +28,46 @@ TEST(PacketFileName, IsFolderSeparatorNumberAndExtensionWithinTheBuffer) {
 }
 
 TEST_F(PacketFiles, EveryCallNumbersFromOneAndLeavesHigherOldFilesAlone) {
-    for (unsigned i = 0; i < 5; ++i) QueueFrame(Frame(100, i));
+    for (unsigned i = 0; i < 5; ++i) QueueFrame(PatternBytes(100, i));
     ASSERT_EQ(Capture(), ResultFinished);
-    for (unsigned i = 0; i < 3; ++i) QueueFrame(Frame(200, 10 + i));
+    for (unsigned i = 0; i < 3; ++i) QueueFrame(PatternBytes(200, 10 + i));
     ASSERT_EQ(Capture(), ResultFinished);
     EXPECT_EQ(fileCount_, 3);
     for (int number = 1; number <= 3; ++number) {
         EXPECT_EQ(ReadWholeFile(PacketFile(number)),
-                  Frame(200, 10 + static_cast<unsigned>(number) - 1));
+                  PatternBytes(200, 10 + static_cast<unsigned>(number) - 1));
     }
-    EXPECT_EQ(ReadWholeFile(PacketFile(4)), Frame(100, 3));
-    EXPECT_EQ(ReadWholeFile(PacketFile(5)), Frame(100, 4));
+    EXPECT_EQ(ReadWholeFile(PacketFile(4)), PatternBytes(100, 3));
+    EXPECT_EQ(ReadWholeFile(PacketFile(5)), PatternBytes(100, 4));
 }
 
-// The file's modification time is the frame's capture time, to the nanosecond; its access time and
-// its bytes are left as writing them made them.
-TEST_F(PacketFiles, EachFileCarriesItsFramesCaptureTime) {
-    const timespec captured[] = {{1700000000, 123456789}, {1700000000, 173456789}, {2000000000, 0}};
-    for (unsigned i = 0; i < 3; ++i) {
-        const auto frame = Frame(100 + i, i);
-        StandInQueueFrameAt(frame.data(), static_cast<std::uint32_t>(frame.size()),
-                            captured[i].tv_sec, static_cast<std::uint32_t>(captured[i].tv_nsec));
-    }
-    ASSERT_EQ(Capture(), ResultFinished);
-    for (unsigned i = 0; i < 3; ++i) {
-        SCOPED_TRACE(i);
-        struct stat status {};
-        ASSERT_EQ(stat(PacketFile(static_cast<int>(i) + 1).c_str(), &status), 0);
-        EXPECT_EQ(status.st_mtim.tv_sec, captured[i].tv_sec);
-        EXPECT_EQ(status.st_mtim.tv_nsec, captured[i].tv_nsec);
-        EXPECT_NE(status.st_atim.tv_sec, captured[i].tv_sec);
-        EXPECT_EQ(ReadWholeFile(PacketFile(static_cast<int>(i) + 1)), Frame(100 + i, i));
-    }
-}
-
-TEST_F(PacketFiles, ALinkAtAPacketFileNameIsNotFollowed) {
-    fs::create_directory(folder_);
-    const fs::path target = scratch_.path() / "precious";
-    std::ofstream(target) << "must survive";
-    fs::create_symlink(target, PacketFile(2));
-    QueueFrame(Frame(100, 1));
-    QueueFrame(Frame(100, 2));
+TEST_F(PacketFiles, AFileThatCannotBeCreatedEndsTheCallWithTheCountBeforeIt) {
+    fs::create_directories(PacketFile(4));  // a directory holds the name of file 4
+    for (unsigned i = 0; i < 6; ++i) QueueFrame(PatternBytes(100, i));
     EXPECT_EQ(Capture(), ResultFileFailed);
-    EXPECT_EQ(fileCount_, 1);
-    EXPECT_TRUE(fs::is_symlink(PacketFile(2)));
-    const auto kept = ReadWholeFile(target);
-    EXPECT_EQ(std::string(kept.begin(), kept.end()), "must survive");
+    EXPECT_EQ(fileCount_, 3);
+    EXPECT_EQ(StandInReadCount(), 4);
+    EXPECT_EQ(StandInCloseCount(), 1);
+    EXPECT_TRUE(fs::is_directory(PacketFile(4)));
+    EXPECT_FALSE(fs::exists(PacketFile(5)));
 }
 
+// The packet file's name must fit the path limit with its NUL.
 TEST_F(PacketFiles, ANameBeyondThePathLimitCannotBeCreated) {
-    // A folder path of 4093 bytes fits; "<folder>/1.hda" (4099 bytes) does not.
-    std::string folder = scratch_.path().string();
-    if ((4093 - folder.size()) % 2 != 0) folder += "/";
-    while (folder.size() < 4093) folder += "/.";
-    QueueFrame(Frame(100));
+    const fs::path fits = FolderOfLength(scratch_.path(), platform::kPathLimit - 7);
+    std::string folder = fits.string();
+    QueueFrame(PatternBytes(100));
+    EXPECT_EQ(CaptureInto(folder), ResultFinished);
+    EXPECT_EQ(ReadWholeFile(testing::PacketFile(fits, 1)), PatternBytes(100));
+
+    StandInReset();
+    const fs::path tooLong = FolderOfLength(scratch_.path(), platform::kPathLimit - 6);
+    folder = tooLong.string();
+    QueueFrame(PatternBytes(100));
     EXPECT_EQ(CaptureInto(folder), ResultFileFailed);
     EXPECT_EQ(fileCount_, 0);
-    EXPECT_FALSE(fs::exists(scratch_.path() / "1.hda"));
+    EXPECT_EQ(StandInCloseCount(), 1);
+    EXPECT_TRUE(fs::is_empty(tooLong));
 }
 
 }  // namespace

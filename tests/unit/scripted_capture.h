@@ -3,30 +3,38 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
-#include <vector>
 
 #include <gtest/gtest.h>
 
-#include "capture_run.h"
 #include "mirrowen.h"
 #include "pcap_stand_in.h"
+#include "platform/platform.h"
+#include "test_core.h"
 
 namespace mirrowen::testing {
 
-// A call of Mirrowen against the scripted capture library, in a fresh folder of the test's own.
-class ScriptedCapture : public ::testing::Test {
+// The platform's folder separator, as a string to append.
+inline const std::string kSeparatorText(1, platform::kSeparator);
+
+// A call of Mirrowen against the scripted capture library, in a fresh folder of the test's own;
+// every descriptor the call takes must be given back.
+class ScriptedCapture : public KeepsDescriptors {
   protected:
-    void SetUp() override { StandInReset(); }
-    void TearDown() override { StandInReset(); }
+    void SetUp() override {
+        StandInReset();
+        KeepsDescriptors::SetUp();
+    }
+    void TearDown() override {
+        KeepsDescriptors::TearDown();
+        StandInReset();
+    }
 
     // Calls Mirrowen on the calling thread; the stop flag starts at 1 and the count at -1, so
     // that the reset shows.
-    std::int32_t Capture(const std::string& adapter = "rpcap://eth0");
-    std::int32_t CaptureInto(std::string& folder, const std::string& adapter = "rpcap://eth0");
+    std::int32_t Capture(const std::string& adapter = AdapterName("eth0"));
+    std::int32_t CaptureInto(std::string& folder, const std::string& adapter = AdapterName("eth0"));
 
-    static void QueueFrame(const std::vector<unsigned char>& frame);
-    // A frame of `size` bytes whose bytes depend on `seed`.
-    static std::vector<unsigned char> Frame(std::size_t size, unsigned seed = 0);
+    static void QueueFrame(const Bytes& frame);
     std::filesystem::path PacketFile(int number) const;
 
     TemporaryFolder scratch_;

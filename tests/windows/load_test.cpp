@@ -5,8 +5,7 @@
 #include "pcap_stand_in.h"
 #include "wine_test_support.h"
 
-using namespace wine_test;
-
+namespace mirrowen::testing {
 namespace {
 
 TEST(Load, AddsBothErrorModeFlagsKeepsTheHostsAndLeavesThemAtUnload) {
@@ -24,18 +23,18 @@ TEST(Load, AddsBothErrorModeFlagsKeepsTheHostsAndLeavesThemAtUnload) {
 }
 
 TEST(Load, ACopyLoadedAsOtherNameDllCaptionsItsMessageOtherName) {
-    ScratchFolder scratch;
-    const std::string copy = scratch / "Other.Name.dll";
+    TemporaryFolder scratch;
+    const std::string copy = (scratch.path() / "Other.Name.dll").string();
     ASSERT_TRUE(CopyFileA(BesideThisProgram("Mirrowen.dll").c_str(), copy.c_str(), TRUE));
     const MirrowenFunction other = LoadMirrowen(copy);
     StandInReset();
     StandInFailOpen("no such adapter");
 
-    std::vector<char> folder = PathBuffer(scratch.path());
+    std::vector<char> folder = PathBuffer(scratch.path().string());
     std::int32_t stopFlag = 7;
     std::int32_t fileCount = 7;
     BoxWatcher watcher("Other.Name");
-    EXPECT_EQ(other("rpcap://eth0", nullptr, folder.data(), &stopFlag, &fileCount),
+    EXPECT_EQ(other(AdapterName("eth0").c_str(), nullptr, folder.data(), &stopFlag, &fileCount),
               ResultAdapterFailed);
     watcher.CallReturned();
     const SeenBox seen = watcher.Seen();
@@ -46,3 +45,4 @@ TEST(Load, ACopyLoadedAsOtherNameDllCaptionsItsMessageOtherName) {
 }
 
 }  // namespace
+}  // namespace mirrowen::testing

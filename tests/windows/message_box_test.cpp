@@ -5,8 +5,7 @@
 #include "pcap_stand_in.h"
 #include "wine_test_support.h"
 
-using namespace wine_test;
-
+namespace mirrowen::testing {
 namespace {
 
 class MessageBoxTest : public ::testing::Test {
@@ -17,14 +16,14 @@ class MessageBoxTest : public ::testing::Test {
     }
 
     std::int32_t FailingCall(BoxWatcher& watcher) {
-        std::vector<char> folder = PathBuffer(scratch.path());
-        const std::int32_t result =
-            TheMirrowen()("rpcap://eth9", nullptr, folder.data(), &stopFlag, &fileCount);
+        std::vector<char> folder = PathBuffer(scratch.path().string());
+        const std::int32_t result = TheMirrowen()(AdapterName("eth9").c_str(), nullptr,
+                                                  folder.data(), &stopFlag, &fileCount);
         watcher.CallReturned();
         return result;
     }
 
-    ScratchFolder scratch;
+    TemporaryFolder scratch;
     std::int32_t stopFlag = 7;
     std::int32_t fileCount = 7;
 };
@@ -112,3 +111,4 @@ TEST_F(OwnedMessageBox, ATopLevelWindowDisabledBeforeStaysDisabled) {
 }
 
 }  // namespace
+}  // namespace mirrowen::testing

@@ -1,100 +1,111 @@
-// Packet files and folders as only Windows has them: files held open without sharing, and the
-// 260-byte path limit, which the library checks itself because Wine would accept longer paths.
+// What only Windows has, with the real Mirrowen.dll over the scripted wpcap.dll: files held open
+// without sharing, a folder search that matches wildcards, file times as FILETIME, and the
+// driver's buffer set after the open with pcap_setbuff. The rest of the library's behaviour is the
+// shared unit test list's, which runs here too.
+#include <windows.h>
+
 #include <gtest/gtest.h>
 
 #include "pcap_stand_in.h"
 #include "wine_test_support.h"
 
-using namespace wine_test;
-
+namespace mirrowen::testing {
 namespace {
 
-class WindowsFileSystem : public ::testing::Test {
+class WindowsOnly : public ::testing::Test {
   protected:
     void SetUp() override { StandInReset(); }
 
-    std::int32_t CallInto(std::vector<char>& folderPath) {
-        return TheMirrowen()("rpcap://eth0", nullptr, folderPath.data(), &stopFlag, &fileCount);
+    std::int32_t CallInto(const std::filesystem::path& folder) {
+        std::vector<char> path = PathBuffer(folder.string());
+        return TheMirrowen()(AdapterName("eth0").c_str(), nullptr, path.data(), &stopFlag,
+                             &fileCount);
+    }
+    static void QueueFrame(const Bytes& frame) {
+        StandInQueueFrame(frame.data(), static_cast<std::uint32_t>(frame.size()));
     }
 
-    // An existing folder inside the scratch folder whose path is exactly `length` bytes long.
-    std::string FolderOfLength(std::size_t length) {
-        std::string path = scratch.path();
-        while (path.size() < length) {
-            const std::size_t remaining = length - path.size() - 1;  // after the backslash
-            // Never leave a remainder too short for a component of its own.
-            const std::size_t component = remaining > 150 ? 100 : remaining;
-            path += "\\" + std::string(component, 'd');
-            if (!IsFolder(path)) MakeFolder(path);
-        }
-        return path;
-    }
-
-    ScratchFolder scratch;
+    TemporaryFolder scratch;
     std::int32_t stopFlag = 7;
     std::int32_t fileCount = 7;
 };
 
 // The library opens packet files without sharing, so a file that anybody holds open, even with
 // all sharing allowed, cannot be replaced; the count stays at the file before it.
-TEST_F(WindowsFileSystem, AFileHeldOpenByAnotherGives5WithTheCountOfTheFilesBefore) {
+TEST_F(WindowsOnly, AFileHeldOpenByAnotherGives5WithTheCountOfTheFilesBefore) {
     for (const DWORD sharing : {DWORD{0}, DWORD{FILE_SHARE_READ | FILE_SHARE_WRITE}}) {
         SCOPED_TRACE(sharing);
         StandInReset();
-        WriteBytes(scratch / "4.hda", Frame(10, 1));
-        const HANDLE held = CreateFileA((scratch / "4.hda").c_str(), GENERIC_READ, sharing, nullptr,
-                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        WriteWholeFile(PacketFile(scratch.path(), 4), PatternBytes(10, 1));
+        const HANDLE held =
+            CreateFileA(PacketFile(scratch.path(), 4).string().c_str(), GENERIC_READ, sharing,
+                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         ASSERT_NE(held, INVALID_HANDLE_VALUE);
-        for (unsigned seed = 1; seed <= 5; ++seed) StandInQueueFrame(Frame(100, seed).data(), 100);
+        for (unsigned seed = 1; seed <= 5; ++seed) QueueFrame(PatternBytes(100, seed));
 
-        std::vector<char> path = PathBuffer(scratch.path());
-        EXPECT_EQ(CallInto(path), ResultFileFailed);
+        EXPECT_EQ(CallInto(scratch.path()), ResultFileFailed);
         CloseHandle(held);
         EXPECT_EQ(fileCount, 3);
-        EXPECT_EQ(ReadBytes(scratch / "3.hda"), Frame(100, 3));
-        EXPECT_EQ(ReadBytes(scratch / "4.hda"), Frame(10, 1));
-        EXPECT_FALSE(Exists(scratch / "5.hda"));
+        EXPECT_EQ(ReadWholeFile(PacketFile(scratch.path(), 3)), PatternBytes(100, 3));
+        EXPECT_EQ(ReadWholeFile(PacketFile(scratch.path(), 4)), PatternBytes(10, 1));
+        EXPECT_FALSE(std::filesystem::exists(PacketFile(scratch.path(), 5)));
         EXPECT_EQ(StandInReadCount(), 4);
         EXPECT_EQ(StandInCloseCount(), 1);
     }
 }
 
-TEST_F(WindowsFileSystem, AFolderOf254To259BytesGives5AtTheFirstFrame) {
-    // 253 bytes: "\1.hda" makes 259, which fits with its NUL.
-    std::vector<char> fits = PathBuffer(FolderOfLength(253));
-    StandInQueueFrame(Frame(100, 1).data(), 100);
-    EXPECT_EQ(CallInto(fits), ResultFinished);
-    EXPECT_EQ(fileCount, 1);
-    EXPECT_EQ(ReadBytes(std::string(fits.data()) + "\\1.hda"), Frame(100, 1));
+// The folder search takes the path as it stands, so wildcards in it match: two matches pass as a
+// folder (and nothing is created), a single match that is a file does not.
+TEST_F(WindowsOnly, AWildcardPathMatchingTwoEntriesPassesTheFolderTest) {
+    WriteWholeFile(scratch.path() / "abc", {1});
+    WriteWholeFile(scratch.path() / "abd", {2});
+    EXPECT_EQ(CallInto(scratch.path() / "ab?"), ResultFinished);
+    EXPECT_EQ(StandInOpenCount(), 1);
 
-    for (const std::size_t length : {254u, 255u, 259u}) {
-        SCOPED_TRACE(length);
-        StandInReset();
-        const std::string folder = FolderOfLength(length);
-        std::vector<char> path = PathBuffer(folder);
-        StandInQueueFrame(Frame(100, 1).data(), 100);
-        EXPECT_EQ(CallInto(path), ResultFileFailed);
-        EXPECT_EQ(fileCount, 0);
-        EXPECT_EQ(StandInCloseCount(), 1);
-        EXPECT_FALSE(Exists(folder + "\\1.hda"));
-    }
+    QueueFrame(PatternBytes(100, 3));
+    EXPECT_EQ(CallInto(scratch.path() / "ab*"), ResultFileFailed);  // "ab*\1.hda" cannot be made
+    EXPECT_EQ(fileCount, 0);
+
+    EXPECT_EQ(CallInto(scratch.path() / "abc*"), ResultRefused);
+    EXPECT_EQ(StandInOpenCount(), 2);
 }
 
-TEST_F(WindowsFileSystem, AFolderPathOverTheLimitIsRefusedAfterTheTrim) {
-    const std::string folder = FolderOfLength(259);
+// The capture library reports microseconds; FILETIME counts 100 ns since 1601.
+TEST_F(WindowsOnly, EachFileCarriesItsFramesCaptureTime) {
+    const Bytes frame = PatternBytes(100, 1);
+    StandInQueueFrameAt(frame.data(), 100, 1700000000, 123456000);
+    EXPECT_EQ(CallInto(scratch.path()), ResultFinished);
+    WIN32_FILE_ATTRIBUTE_DATA attributes{};
+    ASSERT_TRUE(GetFileAttributesExA(PacketFile(scratch.path(), 1).string().c_str(),
+                                     GetFileExInfoStandard, &attributes));
+    const std::uint64_t written = (std::uint64_t{attributes.ftLastWriteTime.dwHighDateTime} << 32) |
+                                  attributes.ftLastWriteTime.dwLowDateTime;
+    EXPECT_EQ(written, (1700000000ULL + 11644473600ULL) * 10000000ULL + 1234560ULL);
+    EXPECT_EQ(ReadWholeFile(PacketFile(scratch.path(), 1)), frame);
+}
 
-    std::vector<char> trimmedToFit = PathBuffer(folder + "\\");  // 260 bytes, then 259
-    EXPECT_EQ(CallInto(trimmedToFit), ResultFinished);
-    EXPECT_EQ(std::string(trimmedToFit.data()), folder);
+// After the open the driver is asked for the operator's buffer size, then for half of what it
+// refuses, down to 2 MiB; a driver that refuses every size leaves the capture as it was.
+TEST_F(WindowsOnly, AsksTheDriverForTheCaptureBufferAndHalvesWhatItRefuses) {
+    constexpr int kMiB = 1 << 20;
+    ASSERT_TRUE(SetEnvironmentVariableA("MIRROWEN_CAPTURE_BUFFER_MB", "64"));
+    StandInRefuseBuffersAbove(20 * kMiB);
+    QueueFrame(PatternBytes(100, 1));
+    EXPECT_EQ(CallInto(scratch.path()), ResultFinished);
+    EXPECT_EQ(fileCount, 1);
+    ASSERT_EQ(StandInBufferRequestCount(), 3);
+    EXPECT_EQ(StandInBufferRequest(0), 64 * kMiB);
+    EXPECT_EQ(StandInBufferRequest(2), 16 * kMiB);
 
-    stopFlag = fileCount = 7;
-    const std::string tooLong = folder.substr(0, 258) + "ee";  // 260 bytes, a missing folder
-    std::vector<char> refused = PathBuffer(tooLong);
-    EXPECT_EQ(CallInto(refused), ResultRefused);
-    EXPECT_FALSE(Exists(tooLong));
-    EXPECT_EQ(stopFlag, 7);
-    EXPECT_EQ(fileCount, 7);
-    EXPECT_EQ(StandInOpenCount(), 1);
+    StandInReset();
+    StandInRefuseBuffersAbove(0);
+    QueueFrame(PatternBytes(100, 2));
+    EXPECT_EQ(CallInto(scratch.path()), ResultFinished);
+    EXPECT_EQ(fileCount, 1);
+    ASSERT_EQ(StandInBufferRequestCount(), 6);  // 64 MiB down to 2 MiB
+    EXPECT_EQ(StandInBufferRequest(5), 2 * kMiB);
+    SetEnvironmentVariableA("MIRROWEN_CAPTURE_BUFFER_MB", nullptr);
 }
 
 }  // namespace
+}  // namespace mirrowen::testing

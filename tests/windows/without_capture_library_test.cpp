@@ -4,21 +4,21 @@
 
 #include "wine_test_support.h"
 
-using namespace wine_test;
-
+namespace mirrowen::testing {
 namespace {
 
 TEST(WithoutCaptureLibrary, TheCallGives3AndTheBoxSaysTheLibraryCouldNotBeLoaded) {
     ASSERT_EQ(LoadLibraryA("wpcap.dll"), nullptr) << "a wpcap.dll is on the search path";
-    ScratchFolder scratch;
-    std::vector<char> folder = PathBuffer(scratch.path());
+    TemporaryFolder scratch;
+    std::vector<char> folder = PathBuffer(scratch.path().string());
     std::int32_t stopFlag = 7;
     std::int32_t fileCount = 7;
 
     for (int call = 1; call <= 2; ++call) {  // bound once: the second call fails the same way
         SCOPED_TRACE(call);
         BoxWatcher watcher("Mirrowen");
-        EXPECT_EQ(TheMirrowen()("rpcap://eth0", nullptr, folder.data(), &stopFlag, &fileCount),
+        EXPECT_EQ(TheMirrowen()(AdapterName("eth0").c_str(), nullptr, folder.data(), &stopFlag,
+                                &fileCount),
                   ResultAdapterFailed);
         watcher.CallReturned();
         const SeenBox seen = watcher.Seen();
@@ -76,17 +76,19 @@ class NpcapInstalled : public ::testing::Test {
 };
 
 TEST_F(NpcapInstalled, TheCaptureLibraryInTheNpcapFolderIsBound) {
-    ScratchFolder scratch;
-    std::vector<char> path = PathBuffer(scratch.path());
+    TemporaryFolder scratch;
+    std::vector<char> path = PathBuffer(scratch.path().string());
     std::int32_t stopFlag = 7;
     std::int32_t fileCount = 7;
     BoxWatcher watcher("Mirrowen");
     // The stand-in's default script: an Ethernet adapter that has no packets.
-    EXPECT_EQ(TheMirrowen()("rpcap://eth0", nullptr, path.data(), &stopFlag, &fileCount),
-              ResultFinished);
+    EXPECT_EQ(
+        TheMirrowen()(AdapterName("eth0").c_str(), nullptr, path.data(), &stopFlag, &fileCount),
+        ResultFinished);
     watcher.CallReturned();
     EXPECT_FALSE(watcher.Seen().found);
     EXPECT_NE(GetModuleHandleA(installedFiles.front().c_str()), nullptr);
 }
 
 }  // namespace
+}  // namespace mirrowen::testing

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "exit_status.h"
+#include "library_names.h"
 
 namespace mirrowen::tool {
 
@@ -43,7 +44,7 @@ int ListAdapters() {
     }
     std::vector<Adapter> adapters;
     for (const pcap_if_t* device = devices; device != nullptr; device = device->next) {
-        adapters.push_back({std::string("rpcap://") + device->name, FlagText(device->flags),
+        adapters.push_back({AdapterName(device->name), FlagText(device->flags),
                             device->description != nullptr ? device->description : ""});
     }
     pcap_freealldevs(devices);

@@ -14,6 +14,7 @@
 
 #include "exit_status.h"
 #include "frame_printer.h"
+#include "library_names.h"
 
 namespace mirrowen::tool {
 
@@ -83,8 +84,7 @@ class StopSignalsBlocked {
 // Removes the packet files numbered from `first` to `last`; says so on stderr for any that stays.
 void RemovePacketFiles(const std::string& folder, std::int32_t first, std::int32_t last) {
     for (std::int32_t number = first; number <= last; ++number) {
-        const std::filesystem::path file =
-            std::filesystem::path(folder) / (std::to_string(number) + ".hda");
+        const std::filesystem::path file = std::filesystem::path(folder) / PacketFileName(number);
         std::error_code error;
         if (!std::filesystem::remove(file, error) && error) {
             std::cerr << "mirrowen: cannot remove " << file.string() << ", stored past the "
@@ -127,8 +127,7 @@ std::string StopText(const CaptureOutcome& outcome) {
 }  // namespace
 
 std::string AdapterSourceName(const std::string& name) {
-    static constexpr std::string_view kPrefix = "rpcap://";
-    return name.starts_with(kPrefix) ? name : std::string(kPrefix) + name;
+    return name.starts_with(kAdapterPrefix) ? name : AdapterName(name);
 }
 
 CaptureOutcome RunCapture(MirrowenFunction mirrowen, const CaptureRequest& request) {
@@ -217,7 +216,7 @@ int ReportCapture(const CaptureRequest& request, const CaptureOutcome& outcome) 
                       << " into " << folder << " in " << timing << "; " << StopText(outcome)
                       << ".\n";
             const std::filesystem::path next =
-                std::filesystem::path(folder) / (std::to_string(outcome.files + 1) + ".hda");
+                std::filesystem::path(folder) / PacketFileName(outcome.files + 1);
             std::error_code error;
             if (std::filesystem::exists(next, error)) {
                 std::cerr << "mirrowen: note: " << next.string()
@@ -242,8 +241,8 @@ int ReportCapture(const CaptureRequest& request, const CaptureOutcome& outcome) 
                          "from 'mirrowen list' (pseudo-devices such as 'any' are not Ethernet)\n";
             break;
         case ResultFileFailed:
-            std::cerr << "mirrowen: cannot write packet file " << outcome.files + 1 << ".hda in "
-                      << folder << " (" << outcome.files
+            std::cerr << "mirrowen: cannot write packet file " << PacketFileName(outcome.files + 1)
+                      << " in " << folder << " (" << outcome.files
                       << " files were written before it); check the folder's free space and "
                          "permissions\n";
             break;

@@ -14,6 +14,7 @@
 #include "capture_session.h"
 #include "descriptor.h"
 #include "exit_status.h"
+#include "library_names.h"
 #include "pcap_export.h"
 
 namespace mirrowen::tool {
@@ -66,7 +67,7 @@ void SendLoopbackTraffic(const std::stop_token& stop, const std::filesystem::pat
 void RemoveEarlierPacketFiles(const std::filesystem::path& folder) {
     std::error_code error;
     for (int number = 1;; ++number) {
-        if (!std::filesystem::remove(folder / (std::to_string(number) + ".hda"), error)) break;
+        if (!std::filesystem::remove(folder / PacketFileName(number), error)) break;
     }
 }
 
@@ -86,7 +87,7 @@ int RunDemo(MirrowenFunction mirrowen, const std::string& outputFolder, bool sho
     RemoveEarlierPacketFiles(captures);
 
     CaptureRequest request;
-    request.adapterName = "rpcap://lo";
+    request.adapterName = AdapterName("lo");
     request.folderPath = captures.string();
     request.durationSeconds = kCaptureSeconds;
     request.showFrames = showFrames;
@@ -95,7 +96,7 @@ int RunDemo(MirrowenFunction mirrowen, const std::string& outputFolder, bool sho
               << std::endl;
     CaptureOutcome outcome;
     {
-        const std::jthread traffic(SendLoopbackTraffic, captures / "1.hda");
+        const std::jthread traffic(SendLoopbackTraffic, captures / PacketFileName(1));
         outcome = RunCapture(mirrowen, request);
     }
     const int captureStatus = ReportCapture(request, outcome);
@@ -115,7 +116,7 @@ int RunDemo(MirrowenFunction mirrowen, const std::string& outputFolder, bool sho
               << "Look at them:\n"
               << "  tshark -r " << pcap.string() << "\n"
               << "  tshark -r " << pcap.string() << " -Y 'udp' -x | head -n 40\n"
-              << "  od -A d -t x1 " << (captures / "1.hda").string() << "\n";
+              << "  od -A d -t x1 " << (captures / PacketFileName(1)).string() << "\n";
     return kExitSuccess;
 }
 

@@ -1,7 +1,12 @@
-// The tool's exit statuses; README's "Capture your own traffic" lists them for users.
+// The tool's exit statuses, with what each means for the commands that end with it: the help
+// text of `capture` and `export` is made from this table, and docs/tool.md's "Capture your own
+// traffic" lists the statuses for users.
 #pragma once
 
-#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "mirrowen.h"
 
 namespace mirrowen::tool {
 
@@ -12,5 +17,41 @@ inline constexpr int kExitModuleMissing = 3;   // the capture module could not b
 inline constexpr int kExitFramesSkipped = 4;   // export: pcap written, some packet files skipped
 inline constexpr int kExitCaptureBase = 10;    // capture: 10 + the module's result code (12..16)
 inline constexpr int kExitUnknownResult = 17;  // capture: the module returned a code outside 1..6
+
+enum class Command { Capture, Export };
+
+struct ExitStatusMeaning {
+    int status;
+    Command command;
+    std::string_view meaning;
+};
+
+inline constexpr ExitStatusMeaning kExitStatuses[] = {
+    {kExitSuccess, Command::Capture, "finished (Ctrl-C, --count or --duration)"},
+    {kExitFailure, Command::Capture, "other failure"},
+    {kExitUsage, Command::Capture, "bad option"},
+    {kExitModuleMissing, Command::Capture, "capture module not found"},
+    {kExitCaptureBase + ResultRefused, Command::Capture, "output folder refused"},
+    {kExitCaptureBase + ResultAdapterFailed, Command::Capture, "adapter cannot be opened"},
+    {kExitCaptureBase + ResultNotEthernet, Command::Capture, "adapter is not Ethernet"},
+    {kExitCaptureBase + ResultFileFailed, Command::Capture, "a packet file cannot be written"},
+    {kExitCaptureBase + ResultCaptureError, Command::Capture, "the capture failed while reading"},
+    {kExitUnknownResult, Command::Capture, "unknown result from the module"},
+    {kExitSuccess, Command::Export, "all written"},
+    {kExitFailure, Command::Export, "failure"},
+    {kExitFramesSkipped, Command::Export,
+     "written, but some packet files were skipped (listed on stderr)"},
+};
+
+// "Exit status: 0 <meaning>; 1 <meaning>; ..." for one command's help.
+inline std::string ExitStatusHelp(Command command) {
+    std::string help = "Exit status:";
+    for (const ExitStatusMeaning& entry : kExitStatuses) {
+        if (entry.command != command) continue;
+        help += (help.back() == ':' ? " " : "; ") + std::to_string(entry.status) + " ";
+        help += entry.meaning;
+    }
+    return help + ".";
+}
 
 }  // namespace mirrowen::tool

@@ -13,6 +13,7 @@
 
 #include "descriptor.h"
 #include "frame_summary.h"
+#include "library_names.h"
 
 namespace mirrowen::tool {
 
@@ -102,7 +103,7 @@ void FramePrinter::Run() {
 }
 
 std::string FramePrinter::StoredFrameLine(std::int64_t number) {
-    const std::string name = std::to_string(number) + ".hda";
+    const std::string name = PacketFileName(number);
     const std::string failure = std::to_string(number) + " cannot read " + name + ": ";
     // Whatever stands at the name now is untrusted: a link is not followed, and a FIFO put there
     // does not block the open.

@@ -10,18 +10,13 @@
 #include "capture_session.h"
 #include "demo.h"
 #include "exit_status.h"
+#include "library_names.h"
 #include "module_loader.h"
 #include "pcap_export.h"
 
 namespace {
 
 using namespace mirrowen::tool;
-
-constexpr const char* kCaptureStatuses =
-    "Exit status: 0 finished (Ctrl-C, --count or --duration); 1 other failure; 2 bad option; "
-    "3 capture module not found; 12 output folder refused; 13 adapter cannot be opened; "
-    "14 adapter is not Ethernet; 15 a packet file cannot be written; 16 the capture failed while "
-    "reading; 17 unknown result from the module.";
 
 int Capture(const std::string& adapter, const std::string& folder, std::int64_t fileLimit,
             double durationSeconds, bool showFrames, const std::string& library) {
@@ -56,7 +51,7 @@ int main(int argc, char** argv) {
 
     CLI::App* list = app.add_subcommand("list", "List the adapters libpcap can open");
 
-    std::string adapter = "rpcap://lo";
+    std::string adapter = mirrowen::AdapterName("lo");
     std::string folder = "captures";
     std::int64_t fileLimit = 0;
     double durationSeconds = 0;
@@ -80,7 +75,7 @@ int main(int argc, char** argv) {
     capture->add_flag("--show", showFrames, kShowHelp);
     capture->add_option("--library", library, "The capture module to load (Mirrowen.so)")
         ->type_name("PATH");
-    capture->footer(kCaptureStatuses);
+    capture->footer(ExitStatusHelp(Command::Capture));
 
     std::string exportFolder;
     std::string exportOutput;
@@ -90,8 +85,8 @@ int main(int argc, char** argv) {
     exporter->add_option("OUTPUT", exportOutput, "The pcap file to write")->required();
     exporter->footer(
         "Frame times are the capture times the packet files carry as their modification times, "
-        "to the nanosecond. Exit status: 0 all written; 1 "
-        "failure; 4 written, but some packet files were skipped (listed on stderr).");
+        "to the nanosecond. " +
+        ExitStatusHelp(Command::Export));
 
     std::string demoFolder = "mirrowen-demo";
     CLI::App* demo = app.add_subcommand(

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "exit_status.h"
+#include "library_names.h"
 
 namespace mirrowen::tool {
 
@@ -83,7 +84,7 @@ ExportReport ExportToPcap(const std::string& folder, const std::string& outputPa
 
     PacketFile packet;
     for (std::int64_t number = 1;; ++number) {
-        const std::string path = folder + "/" + std::to_string(number) + ".hda";
+        const std::string path = folder + "/" + PacketFileName(number);
         const Lookup lookup = ReadPacketFile(path, packet);
         if (lookup == Lookup::Missing) break;
         if (lookup == Lookup::Unusable) {

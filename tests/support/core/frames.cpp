@@ -1,12 +1,5 @@
 #include "frames.h"
 
-#include <arpa/inet.h>
-#include <linux/if_packet.h>
-#include <net/if.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
 #include <stdexcept>
 
@@ -31,8 +24,9 @@ std::vector<unsigned char> MakeFrame(std::size_t size, std::uint32_t sequence,
     frame[12] = kTestEtherType >> 8;
     frame[13] = kTestEtherType & 0xFF;
     frame[kMarkerOffset] = marker;
-    const std::uint32_t networkSequence = htonl(sequence);
-    std::memcpy(frame.data() + 18, &networkSequence, 4);
+    for (std::size_t i = 0; i < 4; ++i) {
+        frame[18 + i] = static_cast<unsigned char>(sequence >> (24 - 8 * i));
+    }
     for (std::size_t i = kHeaderSize; i < size; ++i) {
         frame[i] = static_cast<unsigned char>(i * 7 + sequence);
     }
@@ -61,9 +55,9 @@ bool IsIntactFrame(const std::vector<unsigned char>& frame) {
     if (frame.size() < kHeaderSize) return false;
     const unsigned char marker = frame[kMarkerOffset];
     if (marker != kTestMarker && marker != kProbeMarker) return false;
-    std::uint32_t networkSequence = 0;
-    std::memcpy(&networkSequence, frame.data() + 18, 4);
-    return frame == MakeFrame(frame.size(), ntohl(networkSequence), marker);
+    std::uint32_t sequence = 0;
+    for (std::size_t i = 18; i < 22; ++i) sequence = sequence << 8 | frame[i];
+    return frame == MakeFrame(frame.size(), sequence, marker);
 }
 
 Bytes Concatenate(std::initializer_list<Bytes> parts) {
@@ -126,35 +120,6 @@ Bytes TcpSegment(std::uint16_t sourcePort, std::uint16_t destinationPort, std::u
                         Be16(65535),
                         {0, 0, 0, 0},
                         payload});
-}
-
-int OpenSendingSocket(const std::string& interfaceName) {
-    const unsigned index = if_nametoindex(interfaceName.c_str());
-    if (index == 0) throw std::runtime_error("no interface " + interfaceName);
-    const int packetSocket =
-        socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, 0);  // protocol 0: send only
-    if (packetSocket < 0) throw std::runtime_error("cannot open a packet socket");
-    sockaddr_ll address{};
-    address.sll_family = AF_PACKET;
-    address.sll_ifindex = static_cast<int>(index);
-    if (bind(packetSocket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        close(packetSocket);
-        throw std::runtime_error("cannot bind to " + interfaceName);
-    }
-    return packetSocket;
-}
-
-FrameSender::FrameSender(const std::string& interfaceName)
-    : socket_(OpenSendingSocket(interfaceName)) {}
-
-FrameSender::~FrameSender() { close(socket_); }
-
-void FrameSender::Send(const std::vector<unsigned char>& frame) const {
-    ssize_t sent;
-    do {
-        sent = send(socket_, frame.data(), frame.size(), 0);
-    } while (sent < 0 && errno == EINTR);
-    if (sent != static_cast<ssize_t>(frame.size())) throw std::runtime_error("send failed");
 }
 
 }  // namespace mirrowen::testing

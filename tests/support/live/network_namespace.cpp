@@ -1,10 +1,14 @@
 #include "network_namespace.h"
 
 #include <fcntl.h>
+#include <linux/if_packet.h>
+#include <net/if.h>
 #include <sched.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdlib>
 #include <stdexcept>
 
@@ -24,7 +28,7 @@ void RunCommand(const std::string& command) {
     if (std::system(quiet.c_str()) != 0) throw std::runtime_error("command failed: " + command);
 }
 
-std::string VethNamespace::CaptureAdapter() { return std::string("rpcap://") + kCaptureEnd; }
+std::string VethNamespace::CaptureAdapter() { return AdapterName(kCaptureEnd); }
 
 VethNamespace::VethNamespace(int mtu) : name_(UniqueName()) {
     RunCommand("ip netns add " + name_);
@@ -76,6 +80,35 @@ void VethNamespace::BringCaptureEndDown() const {
 
 void VethNamespace::BringCaptureEndUp() const {
     RunCommand("ip -n " + name_ + " link set " + kCaptureEnd + " up");
+}
+
+int OpenSendingSocket(const std::string& interfaceName) {
+    const unsigned index = if_nametoindex(interfaceName.c_str());
+    if (index == 0) throw std::runtime_error("no interface " + interfaceName);
+    const int packetSocket =
+        socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, 0);  // protocol 0: send only
+    if (packetSocket < 0) throw std::runtime_error("cannot open a packet socket");
+    sockaddr_ll address{};
+    address.sll_family = AF_PACKET;
+    address.sll_ifindex = static_cast<int>(index);
+    if (bind(packetSocket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        close(packetSocket);
+        throw std::runtime_error("cannot bind to " + interfaceName);
+    }
+    return packetSocket;
+}
+
+FrameSender::FrameSender(const std::string& interfaceName)
+    : socket_(OpenSendingSocket(interfaceName)) {}
+
+FrameSender::~FrameSender() { close(socket_); }
+
+void FrameSender::Send(const std::vector<unsigned char>& frame) const {
+    ssize_t sent;
+    do {
+        sent = send(socket_, frame.data(), frame.size(), 0);
+    } while (sent < 0 && errno == EINTR);
+    if (sent != static_cast<ssize_t>(frame.size())) throw std::runtime_error("send failed");
 }
 
 }  // namespace mirrowen::testing

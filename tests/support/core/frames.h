@@ -3,7 +3,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
-#include <string>
 #include <vector>
 
 namespace mirrowen::testing {
@@ -36,23 +35,5 @@ Bytes UdpDatagram(std::uint16_t sourcePort, std::uint16_t destinationPort, const
 Bytes TcpSegment(std::uint16_t sourcePort, std::uint16_t destinationPort, std::uint8_t flags,
                  const Bytes& payload);
 Bytes Concatenate(std::initializer_list<Bytes> parts);
-
-// A raw packet socket bound to one interface of the calling thread's network namespace, for
-// sending only; throws when the interface is missing or the socket cannot be had.
-int OpenSendingSocket(const std::string& interfaceName);
-
-// Sends raw frames out of one interface of the calling thread's network namespace.
-class FrameSender {
-  public:
-    explicit FrameSender(const std::string& interfaceName);
-    ~FrameSender();
-    FrameSender(const FrameSender&) = delete;
-    FrameSender& operator=(const FrameSender&) = delete;
-
-    void Send(const std::vector<unsigned char>& frame) const;
-
-  private:
-    int socket_ = -1;
-};
 
 }  // namespace mirrowen::testing

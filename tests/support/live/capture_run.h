@@ -1,16 +1,17 @@
+// The live part of the test support: the real module, loaded and bound by name as a host does,
+// and calls of it running on threads of their own.
 #pragma once
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
-#include <functional>
 #include <optional>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "mirrowen.h"
+#include "test_core.h"
 
 namespace mirrowen::testing {
 
@@ -31,20 +32,6 @@ class LoadedModule {
     MirrowenFunction function_ = nullptr;
 };
 
-// A folder of the test's own under the system's temporary directory, removed with its contents.
-class TemporaryFolder {
-  public:
-    TemporaryFolder();
-    ~TemporaryFolder();
-    TemporaryFolder(const TemporaryFolder&) = delete;
-    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
-
-    const std::filesystem::path& path() const { return path_; }
-
-  private:
-    std::filesystem::path path_;
-};
-
 // One call of Mirrowen on a thread of its own, as a host runs it. The destructor stops the
 // capture and waits for the call, so no test leaves a capture running.
 class CaptureRun {
@@ -54,7 +41,8 @@ class CaptureRun {
     CaptureRun(const CaptureRun&) = delete;
     CaptureRun& operator=(const CaptureRun&) = delete;
 
-    void Stop() { std::atomic_ref<std::int32_t>(stopFlag_).store(1); }
+    // Stores the stop flag; returns when it did.
+    std::chrono::steady_clock::time_point Stop();
     // The host's stop flag itself, for a stop stored from outside a thread (a signal handler).
     std::int32_t* StopFlag() { return &stopFlag_; }
     // Sends a signal to the thread that makes the call.
@@ -63,10 +51,16 @@ class CaptureRun {
     // The result, once the call has returned within `limit`.
     std::optional<std::int32_t> WaitForResult(std::chrono::milliseconds limit);
     // Sends probe frames until the first of them is stored, so that frames sent afterwards are
-    // certain to be captured. False if nothing was stored within the time allowed.
-    bool WaitUntilCapturing(const FrameSender& sender);
+    // certain to be captured; returns how many were sent, 0 if none was stored within the time
+    // allowed.
+    std::uint32_t WaitUntilCapturing(const FrameSender& sender);
     // Waits, within a bound, until the file count reaches `count`.
     bool WaitForFileCount(std::int32_t count);
+    // The CPU time the call's thread has used so far; only while the call runs.
+    double CpuSecondsSoFar();
+    // When the call returned, and the CPU time its thread had used by then; once it has returned.
+    std::chrono::steady_clock::time_point ReturnedAt() const { return returnedAt_; }
+    double CpuSecondsAtReturn() const { return cpuSecondsAtReturn_; }
 
   private:
     std::string adapter_;
@@ -75,16 +69,9 @@ class CaptureRun {
     std::int32_t fileCount_ = -1;
     std::atomic<bool> finished_{false};
     std::int32_t result_ = 0;
+    std::chrono::steady_clock::time_point returnedAt_{};
+    double cpuSecondsAtReturn_ = 0;
     std::thread thread_;
 };
-
-std::vector<unsigned char> ReadWholeFile(const std::filesystem::path& path);
-// The frames stored as 1.hda, 2.hda, ... in `folder`, up to the first missing number, leading
-// probe frames left out.
-std::vector<std::vector<unsigned char>> StoredTestFrames(const std::filesystem::path& folder);
-// Runs `call` with the process's standard error sent to a file; returns what was written there.
-std::string StandardErrorOf(const std::function<void()>& call);
-// How many descriptors this process has open.
-std::size_t OpenDescriptorCount();
 
 }  // namespace mirrowen::testing

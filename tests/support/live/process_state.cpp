@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <fstream>
 #include <stdexcept>
+#include <string>
 #include <system_error>
 
 namespace mirrowen::testing {
@@ -76,10 +78,12 @@ ScopedWorkingDirectory::~ScopedWorkingDirectory() {
     std::filesystem::current_path(saved_, ignored);
 }
 
-TemporaryFileSystem::TemporaryFileSystem(const std::filesystem::path& where, std::size_t sizeBytes)
+TemporaryFileSystem::TemporaryFileSystem(const std::filesystem::path& where, std::size_t sizeBytes,
+                                         std::size_t inodes)
     : where_(where) {
     std::filesystem::create_directories(where_);
-    const std::string options = "size=" + std::to_string(sizeBytes);
+    std::string options = "size=" + std::to_string(sizeBytes);
+    if (inodes != 0) options += ",nr_inodes=" + std::to_string(inodes);
     if (mount("mirrowen-test", where_.c_str(), "tmpfs", 0, options.c_str()) != 0) {
         throw std::system_error(errno, std::generic_category(), "cannot mount a tmpfs");
     }
@@ -93,18 +97,13 @@ void TemporaryFileSystem::MakeReadOnly() const {
     }
 }
 
-std::vector<int> PacketFileNumbers(const std::filesystem::path& folder) {
-    std::vector<int> numbers;
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
-        const std::string name = entry.path().filename().string();
-        if (!is_regular_file(entry.symlink_status()) || !name.ends_with(".hda")) continue;
-        const std::string digits = name.substr(0, name.size() - 4);
-        if (digits.empty() || !std::all_of(digits.begin(), digits.end(), ::isdigit)) continue;
-        numbers.push_back(std::stoi(digits));
+long ProcFieldKb(const std::filesystem::path& file, const std::string& field) {
+    std::ifstream lines(file);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (line.starts_with(field + ":")) return std::stol(line.substr(field.size() + 1));
     }
-    std::sort(numbers.begin(), numbers.end());
-    return numbers;
+    throw std::runtime_error("no " + field + " in " + file.string());
 }
 
 }  // namespace mirrowen::testing

@@ -1,6 +1,9 @@
 #pragma once
 
 #include <string>
+#include <vector>
+
+#include "library_names.h"
 
 namespace mirrowen::testing {
 
@@ -35,5 +38,23 @@ class VethNamespace {
 
 // Runs a command through the shell with its output discarded; throws when it fails.
 void RunCommand(const std::string& command);
+
+// A raw packet socket bound to one interface of the calling thread's network namespace, for
+// sending only; throws when the interface is missing or the socket cannot be had.
+int OpenSendingSocket(const std::string& interfaceName);
+
+// Sends raw frames out of one interface of the calling thread's network namespace.
+class FrameSender {
+  public:
+    explicit FrameSender(const std::string& interfaceName);
+    ~FrameSender();
+    FrameSender(const FrameSender&) = delete;
+    FrameSender& operator=(const FrameSender&) = delete;
+
+    void Send(const std::vector<unsigned char>& frame) const;
+
+  private:
+    int socket_ = -1;
+};
 
 }  // namespace mirrowen::testing

@@ -71,10 +71,12 @@ class ScopedWorkingDirectory {
     std::filesystem::path saved_;
 };
 
-// A tmpfs of the test's own at `where` (created if missing), unmounted again whatever happens.
+// A tmpfs of the test's own at `where` (created if missing), unmounted again whatever happens;
+// `inodes` limits its files where it is not 0.
 class TemporaryFileSystem {
   public:
-    TemporaryFileSystem(const std::filesystem::path& where, std::size_t sizeBytes);
+    TemporaryFileSystem(const std::filesystem::path& where, std::size_t sizeBytes,
+                        std::size_t inodes = 0);
     ~TemporaryFileSystem();
     TemporaryFileSystem(const TemporaryFileSystem&) = delete;
     TemporaryFileSystem& operator=(const TemporaryFileSystem&) = delete;
@@ -86,7 +88,8 @@ class TemporaryFileSystem {
     std::filesystem::path where_;
 };
 
-// The numbers n of the regular files named "<n>.hda" in `folder`, in ascending order.
-std::vector<int> PacketFileNumbers(const std::filesystem::path& folder);
+// A field of a file of /proc such as /proc/meminfo or /proc/self/status, in kB; throws when it is
+// missing.
+long ProcFieldKb(const std::filesystem::path& file, const std::string& field);
 
 }  // namespace mirrowen::testing

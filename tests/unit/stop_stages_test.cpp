@@ -7,12 +7,7 @@
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
-#include "capture_run.h"
-#include "mirrowen.h"
-#include "pcap_stand_in.h"
-#include "process_state.h"
+#include "scripted_capture.h"
 
 namespace mirrowen::testing {
 namespace {
@@ -34,22 +29,15 @@ void StoreStop(std::int32_t* stopFlag) {
     std::atomic_ref<std::int32_t>(*stopFlag).store(1, std::memory_order_release);
 }
 
-class StopStage : public ::testing::TestWithParam<Stage> {};
+class StopStage : public ScriptedCapture, public ::testing::WithParamInterface<Stage> {};
 
 TEST_P(StopStage, EndsTheCallWithoutLosingOrCorruptingAFile) {
     const Stage& stage = GetParam();
-    const TemporaryFolder scratch;
-    const fs::path folder = scratch.path() / "captures";
-    std::string folderPath = folder.string();
-    std::int32_t stopFlag = 0;
-    std::int32_t fileCount = -1;
-
-    StandInReset();
     const std::vector<unsigned char> frame(stage.answer == ReadAnswer::SkippedFrame ? 60 : 61, 7);
     switch (stage.answer) {
         case ReadAnswer::None:
             StandInOnOpen([](void* flag) { StoreStop(static_cast<std::int32_t*>(flag)); },
-                          &stopFlag);
+                          &stopFlag_);
             break;
         case ReadAnswer::Timeout:
             StandInQueueTimeout();
@@ -60,7 +48,7 @@ TEST_P(StopStage, EndsTheCallWithoutLosingOrCorruptingAFile) {
             break;
         case ReadAnswer::FrameWithNoRoom:
             // A directory holds the first packet file's name.
-            fs::create_directories(folder / "1.hda");
+            fs::create_directories(PacketFile(1));
             StandInQueueFrame(frame.data(), static_cast<std::uint32_t>(frame.size()));
             break;
         case ReadAnswer::Error:
@@ -79,24 +67,18 @@ TEST_P(StopStage, EndsTheCallWithoutLosingOrCorruptingAFile) {
             [](int readNumber, void* flag) {
                 if (readNumber == 1) StoreStop(static_cast<std::int32_t*>(flag));
             },
-            &stopFlag);
+            &stopFlag_);
     }
 
-    const std::size_t descriptorsBefore = OpenDescriptorCount();
-    EXPECT_EQ(Mirrowen("rpcap://scripted", nullptr, folderPath.data(), &stopFlag, &fileCount),
-              stage.result);
-    EXPECT_EQ(OpenDescriptorCount(), descriptorsBefore);
-    EXPECT_EQ(fileCount, stage.fileCount);
+    EXPECT_EQ(Capture(), stage.result);
+    EXPECT_EQ(fileCount_, stage.fileCount);
     EXPECT_EQ(StandInReadCount(), stage.reads);
     EXPECT_EQ(StandInOpenCount(), 1);
     EXPECT_EQ(StandInCloseCount(), 1);
     std::vector<int> expected;
     for (int number = 1; number <= stage.fileCount; ++number) expected.push_back(number);
-    EXPECT_EQ(PacketFileNumbers(folder), expected);
-    for (const int number : expected) {
-        EXPECT_EQ(ReadWholeFile(folder / (std::to_string(number) + ".hda")), frame);
-    }
-    StandInReset();
+    EXPECT_EQ(PacketFileNumbers(folder_), expected);
+    for (const int number : expected) EXPECT_EQ(ReadWholeFile(PacketFile(number)), frame);
 }
 
 INSTANTIATE_TEST_SUITE_P(

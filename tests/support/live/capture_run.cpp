@@ -1,0 +1,98 @@
+#include "capture_run.h"
+
+#include <dlfcn.h>
+#include <pthread.h>
+#include <signal.h>
+#include <time.h>
+
+#include <stdexcept>
+
+#include "frames.h"
+#include "network_namespace.h"
+
+namespace mirrowen::testing {
+
+using namespace std::chrono_literals;
+
+namespace {
+
+double CpuSeconds(clockid_t clock) {
+    timespec used{};
+    if (clock_gettime(clock, &used) != 0) throw std::runtime_error("cannot read a CPU clock");
+    return static_cast<double>(used.tv_sec) + static_cast<double>(used.tv_nsec) / 1e9;
+}
+
+}  // namespace
+
+LoadedModule::LoadedModule(const std::string& path) {
+    handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle_ == nullptr) throw std::runtime_error(std::string("dlopen: ") + dlerror());
+    function_ = reinterpret_cast<MirrowenFunction>(dlsym(handle_, "Mirrowen"));
+    if (function_ == nullptr) {
+        dlclose(handle_);
+        throw std::runtime_error("no Mirrowen in " + path);
+    }
+}
+
+LoadedModule::~LoadedModule() { dlclose(handle_); }
+
+CaptureRun::CaptureRun(MirrowenFunction function, std::string adapter, std::string folder)
+    : adapter_(std::move(adapter)), folder_(std::move(folder)) {
+    thread_ = std::thread([this, function] {
+        result_ = function(adapter_.c_str(), nullptr, folder_.data(), &stopFlag_, &fileCount_);
+        returnedAt_ = std::chrono::steady_clock::now();
+        cpuSecondsAtReturn_ = CpuSeconds(CLOCK_THREAD_CPUTIME_ID);
+        finished_.store(true);
+    });
+}
+
+CaptureRun::~CaptureRun() {
+    Stop();
+    thread_.join();
+}
+
+std::chrono::steady_clock::time_point CaptureRun::Stop() {
+    const auto now = std::chrono::steady_clock::now();
+    std::atomic_ref<std::int32_t>(stopFlag_).store(1);
+    return now;
+}
+
+void CaptureRun::Signal(int signalNumber) { pthread_kill(thread_.native_handle(), signalNumber); }
+
+std::optional<std::int32_t> CaptureRun::WaitForResult(std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!finished_.load()) {
+        if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
+        std::this_thread::sleep_for(5ms);
+    }
+    return result_;
+}
+
+std::uint32_t CaptureRun::WaitUntilCapturing(const FrameSender& sender) {
+    for (std::uint32_t probe = 0; probe < 100 && !finished_.load(); ++probe) {
+        sender.Send(MakeProbeFrame(probe));
+        for (int poll = 0; poll < 20; ++poll) {
+            if (FileCount() > 0) return probe + 1;
+            std::this_thread::sleep_for(10ms);
+        }
+    }
+    return 0;
+}
+
+bool CaptureRun::WaitForFileCount(std::int32_t count) {
+    for (int poll = 0; poll < 1000; ++poll) {
+        if (FileCount() >= count) return true;
+        std::this_thread::sleep_for(10ms);
+    }
+    return false;
+}
+
+double CaptureRun::CpuSecondsSoFar() {
+    clockid_t clock{};
+    if (finished_.load() || pthread_getcpuclockid(thread_.native_handle(), &clock) != 0) {
+        throw std::runtime_error("cannot read the capturing thread's CPU time");
+    }
+    return CpuSeconds(clock);
+}
+
+}  // namespace mirrowen::testing

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <optional>
+
+#include <gtest/gtest.h>
+
+#include "capture_run.h"
+#include "network_namespace.h"
+
+namespace mirrowen::testing {
+
+// A test of the built module, loaded and bound by name as a host does, with a scratch folder of
+// its own, that gives back every descriptor it takes. Capturing needs root; without it the test is
+// skipped. The test target defines MIRROWEN_MODULE_PATH.
+class ModuleTest : public KeepsDescriptors {
+  protected:
+    void SetUp() override {
+        KeepsDescriptors::SetUp();
+        if (geteuid() != 0) GTEST_SKIP() << "capturing needs root";
+    }
+    void TearDown() override {
+        sender_.reset();
+        network_.reset();
+        KeepsDescriptors::TearDown();
+    }
+
+    // A veth pair in a network namespace of the test's own, and a sender on its far end.
+    void MakeNetwork(int mtu = 1500) {
+        network_.emplace(mtu);
+        sender_.emplace(VethNamespace::kSendEnd);
+    }
+    // A call capturing on the veth pair into `folder`.
+    CaptureRun StartCapture(const std::filesystem::path& folder) const {
+        return CaptureRun(module_.function(), VethNamespace::CaptureAdapter(), folder.string());
+    }
+
+    const LoadedModule module_{MIRROWEN_MODULE_PATH};
+    const TemporaryFolder scratch_;
+    std::optional<VethNamespace> network_;
+    std::optional<FrameSender> sender_;
+};
+
+}  // namespace mirrowen::testing

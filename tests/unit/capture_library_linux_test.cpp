@@ -1,0 +1,95 @@
+// How the library opens the capture on Linux, where libpcap opens in steps: the capture buffer
+// asked for at activation and halved where the kernel refuses it, and the failure text worded as
+// pcap_open_live words it.
+#include <pcap/pcap.h>
+#include <stdlib.h>
+
+#include <optional>
+#include <string>
+
+#include "capture/capture_buffer.h"
+#include "common/application_name.h"
+#include "scripted_capture.h"
+
+namespace mirrowen::testing {
+namespace {
+
+using LinuxCapture = ScriptedCapture;
+
+constexpr int kMiB = 1 << 20;
+
+// Sets an environment variable for as long as it lives.
+class ScopedEnvironment {
+  public:
+    ScopedEnvironment(const char* name, const char* value) : name_(name) {
+        if (const char* previous = std::getenv(name)) previous_ = previous;
+        setenv(name, value, 1);
+    }
+    ~ScopedEnvironment() {
+        if (previous_) {
+            setenv(name_, previous_->c_str(), 1);
+        } else {
+            unsetenv(name_);
+        }
+    }
+    ScopedEnvironment(const ScopedEnvironment&) = delete;
+    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+  private:
+    const char* name_;
+    std::optional<std::string> previous_;
+};
+
+// Where the kernel refuses a ring, each activation fails with a generic error: the library asks
+// again for half, and a handle that failed is released before the next is made.
+TEST_F(LinuxCapture, ARefusedBufferIsAskedForInHalvesDownToTheCaptureLibrarysDefault) {
+    const ScopedEnvironment setting(capture::kCaptureBufferVariable, "200");
+    StandInRefuseBuffersAbove(30 * kMiB);
+    QueueFrame(PatternBytes(100));
+    EXPECT_EQ(Capture(), ResultFinished);
+    EXPECT_EQ(fileCount_, 1);
+    ASSERT_EQ(StandInBufferRequestCount(), 4);
+    EXPECT_EQ(StandInBufferRequest(0), 200 * kMiB);
+    EXPECT_EQ(StandInBufferRequest(3), 25 * kMiB);
+    EXPECT_EQ(StandInOpenCount(), 1);
+    EXPECT_EQ(StandInHandlesOpen(), 0);
+
+    StandInReset();
+    StandInRefuseBuffersAbove(1 * kMiB);
+    EXPECT_EQ(Capture(), ResultFinished);
+    ASSERT_EQ(StandInBufferRequestCount(), 7);  // 200, 100, 50, 25, 12.5, 6.25 MiB, then unset
+    EXPECT_EQ(StandInBufferRequest(6), 0);
+    EXPECT_EQ(StandInHandlesOpen(), 0);
+}
+
+// A failure whatever the size reads as pcap_open_live's would: the last attempt's, with the
+// capture library's default buffer. A status other than a generic error is not about the buffer
+// and is not tried again.
+TEST_F(LinuxCapture, AnOpenThatFailsWhateverTheSizeReadsAsPcapOpenLivesWould) {
+    const ScopedEnvironment setting(capture::kCaptureBufferVariable, "256");
+    const struct {
+        int status;
+        int attempts;
+        const char* message;
+    } cases[] = {
+        {PCAP_ERROR, 8, "eth9: the reason"},
+        {PCAP_ERROR_NO_SUCH_DEVICE, 1, "eth9: stand-in status -5 (the reason)"},
+        {PCAP_ERROR_PERM_DENIED, 1, "eth9: stand-in status -8 (the reason)"},
+        {PCAP_ERROR_PROMISC_PERM_DENIED, 1, "eth9: stand-in status -11 (the reason)"},
+        {PCAP_ERROR_IFACE_NOT_UP, 1, "eth9: stand-in status -9"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.status);
+        StandInReset();
+        StandInFailOpenWithStatus(c.status, "the reason");
+        std::int32_t result = 0;
+        const std::string message = StandardErrorOf([&] { result = Capture(AdapterName("eth9")); });
+        EXPECT_EQ(result, ResultAdapterFailed);
+        EXPECT_EQ(message, std::string(ApplicationName()) + ": " + c.message + "\n");
+        EXPECT_EQ(StandInBufferRequestCount(), c.attempts);
+        EXPECT_EQ(StandInHandlesOpen(), 0);
+    }
+}
+
+}  // namespace
+}  // namespace mirrowen::testing
