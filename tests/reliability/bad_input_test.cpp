@@ -108,7 +108,7 @@ TEST_F(BadInput, OddAdapterNamesFailTheOpen) {
 class BadInputCapture : public BadInput {
   protected:
     void SetUp() override {
-        if (geteuid() != 0) GTEST_SKIP() << "capturing needs root";
+        if (const std::string why = WhyLiveCapturesCannotRun(); !why.empty()) GTEST_SKIP() << why;
     }
 };
 

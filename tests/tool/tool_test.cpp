@@ -136,6 +136,17 @@ int WaitUntilCapturing(ChildProcess& capture, const testing::FrameSender& sender
     return probes;
 }
 
+// Why a test cannot run on this machine, or empty when it can: a capture needs root and network
+// namespaces, reading a pcap back needs tshark.
+enum Needs { kCapture = 1, kTshark = 2 };
+std::string Unable(int needs) {
+    if (needs & kCapture) {
+        if (std::string why = testing::WhyLiveCapturesCannotRun(); !why.empty()) return why;
+    }
+    if ((needs & kTshark) && Run("tshark", {"--version"}).status != 0) return "needs tshark";
+    return {};
+}
+
 class ToolTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -161,6 +172,7 @@ TEST_F(ToolTest, ListShowsTheLoopbackAdapter) {
 // exactly the first N files must be left. The tool, started from this thread, runs inside the
 // namespace.
 TEST_F(ToolTest, CaptureLeavesExactlyTheRequestedCountAndExportsWhatItWrote) {
+    if (const std::string why = Unable(kCapture | kTshark); !why.empty()) GTEST_SKIP() << why;
     constexpr int kCount = 20;
     const testing::VethNamespace network;
     const testing::FrameSender sender(testing::VethNamespace::kSendEnd);
@@ -235,6 +247,7 @@ std::string ExpectedShowLine(std::map<std::string, std::string> frame) {
 // exported frame. IPv4/UDP and IPv6/TCP frames with made-up addresses go only over the test's own
 // veth pair, between the test's probes and 0x88B5 frames.
 TEST_F(ToolTest, ShowPrintsALinePerStoredFrameThatAgreesWithTshark) {
+    if (const std::string why = Unable(kCapture | kTshark); !why.empty()) GTEST_SKIP() << why;
     constexpr int kCount = 12;
     const testing::Bytes destinationMac = {0x02, 0x00, 0x5e, 0x10, 0x00, 0x0b};
     const testing::Bytes sourceMac = {0x02, 0x00, 0x5e, 0x10, 0x00, 0x0a};
@@ -304,6 +317,7 @@ TEST_F(ToolTest, ShowPrintsALinePerStoredFrameThatAgreesWithTshark) {
 }
 
 TEST_F(ToolTest, StopSignalsEndTheCaptureWithASummary) {
+    if (const std::string why = Unable(kCapture); !why.empty()) GTEST_SKIP() << why;
     const testing::VethNamespace network;
     const testing::FrameSender sender(testing::VethNamespace::kSendEnd);
     for (const int stopSignal : {SIGINT, SIGTERM}) {
@@ -331,6 +345,7 @@ TEST_F(ToolTest, StopSignalsEndTheCaptureWithASummary) {
 }
 
 TEST_F(ToolTest, DurationEndsAnIdleCapture) {
+    if (const std::string why = Unable(kCapture); !why.empty()) GTEST_SKIP() << why;
     const Finished capture =
         Tool({"capture", "-o", (scratch_ / "out").string(), "--duration", "1"});
     ASSERT_TRUE(capture.exited);
@@ -340,6 +355,7 @@ TEST_F(ToolTest, DurationEndsAnIdleCapture) {
 }
 
 TEST_F(ToolTest, FailuresHaveTheirOwnStatusAndSayWhatToDo) {
+    if (const std::string why = Unable(kCapture); !why.empty()) GTEST_SKIP() << why;
     const std::string refusedFolder = (scratch_ / "no-parent" / "captures").string();
     struct Case {
         std::vector<std::string> arguments;
@@ -378,6 +394,7 @@ TEST_F(ToolTest, FailuresHaveTheirOwnStatusAndSayWhatToDo) {
 }
 
 TEST_F(ToolTest, ExportWritesFramesThatTsharkReadsBackExactly) {
+    if (const std::string why = Unable(kTshark); !why.empty()) GTEST_SKIP() << why;
     const fs::path folder = scratch_ / "packets";
     fs::create_directory(folder);
     const std::vector<std::size_t> sizes = {42, 342, 1514, 65536};
@@ -412,6 +429,7 @@ TEST_F(ToolTest, ExportWritesFramesThatTsharkReadsBackExactly) {
 }
 
 TEST_F(ToolTest, ExportReportsAndSkipsFilesThatCannotBeFramesAndStopsAtAGap) {
+    if (const std::string why = Unable(kTshark); !why.empty()) GTEST_SKIP() << why;
     const fs::path folder = scratch_ / "damaged";
     fs::create_directory(folder);
     const timespec modified{1700000000, 0};
@@ -437,6 +455,7 @@ TEST_F(ToolTest, ExportReportsAndSkipsFilesThatCannotBeFramesAndStopsAtAGap) {
 }
 
 TEST_F(ToolTest, DemoCapturesItsOwnTrafficAndExportsIt) {
+    if (const std::string why = Unable(kCapture | kTshark); !why.empty()) GTEST_SKIP() << why;
     const fs::path demoFolder = scratch_ / "demo";
     const Finished demo = Tool({"demo", "-o", demoFolder.string()});
     ASSERT_TRUE(demo.exited);

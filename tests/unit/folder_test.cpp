@@ -39,14 +39,6 @@ TEST_F(OutputFolder, OfTwoTrailingSeparatorsOnlyTheLastIsCut) {
     EXPECT_EQ(stopFlag_, found ? 0 : 1);
 }
 
-TEST_F(OutputFolder, ABackslashIsAnOrdinaryByteOnPosix) {
-    if (platform::kSeparator == '\\') GTEST_SKIP() << "the backslash is Windows' separator";
-    std::string folder = folder_.string() + "\\";
-    EXPECT_EQ(CaptureInto(folder), ResultFinished);
-    EXPECT_EQ(folder, folder_.string() + "\\");
-    EXPECT_TRUE(fs::is_directory(folder));
-}
-
 TEST_F(OutputFolder, AMissingFolderIsCreatedButNotItsParents) {
     EXPECT_EQ(Capture(), ResultFinished);
     EXPECT_TRUE(fs::is_directory(folder_));

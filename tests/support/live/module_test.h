@@ -1,9 +1,8 @@
 #pragma once
 
-#include <unistd.h>
-
 #include <filesystem>
 #include <optional>
+#include <string>
 
 #include <gtest/gtest.h>
 
@@ -13,13 +12,13 @@
 namespace mirrowen::testing {
 
 // A test of the built module, loaded and bound by name as a host does, with a scratch folder of
-// its own, that gives back every descriptor it takes. Capturing needs root; without it the test is
-// skipped. The test target defines MIRROWEN_MODULE_PATH.
+// its own, that gives back every descriptor it takes. Capturing needs root and network namespaces;
+// without them the test is skipped. The test target defines MIRROWEN_MODULE_PATH.
 class ModuleTest : public KeepsDescriptors {
   protected:
     void SetUp() override {
         KeepsDescriptors::SetUp();
-        if (geteuid() != 0) GTEST_SKIP() << "capturing needs root";
+        if (const std::string why = WhyLiveCapturesCannotRun(); !why.empty()) GTEST_SKIP() << why;
     }
     void TearDown() override {
         sender_.reset();

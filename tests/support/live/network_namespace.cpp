@@ -28,6 +28,14 @@ void RunCommand(const std::string& command) {
     if (std::system(quiet.c_str()) != 0) throw std::runtime_error("command failed: " + command);
 }
 
+std::string WhyLiveCapturesCannotRun() {
+    if (geteuid() != 0) return "capturing needs root";
+    if (std::system("{ command -v ip && unshare --net true; } >/dev/null 2>&1") != 0) {
+        return "no network namespace can be made here (needs iproute2 and CAP_SYS_ADMIN)";
+    }
+    return {};
+}
+
 std::string VethNamespace::CaptureAdapter() { return AdapterName(kCaptureEnd); }
 
 VethNamespace::VethNamespace(int mtu) : name_(UniqueName()) {

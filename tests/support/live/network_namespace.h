@@ -36,6 +36,10 @@ class VethNamespace {
     int originalNamespace_ = -1;
 };
 
+// Why tests that capture, on veth pairs in network namespaces of their own, cannot run on this
+// machine (not root, or no network namespace can be made); empty when they can.
+std::string WhyLiveCapturesCannotRun();
+
 // Runs a command through the shell with its output discarded; throws when it fails.
 void RunCommand(const std::string& command);
 

@@ -1,4 +1,5 @@
-// Packet files as only POSIX has them: nanosecond modification times and symbolic links.
+// Files and folders as only POSIX has them: nanosecond modification times, symbolic links, and the
+// backslash as an ordinary byte of a name.
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -12,11 +13,18 @@ namespace {
 
 namespace fs = std::filesystem;
 
-using PosixPacketFiles = ScriptedCapture;
+using PosixFiles = ScriptedCapture;
+
+TEST_F(PosixFiles, ABackslashIsAnOrdinaryByteOfTheFolderName) {
+    std::string folder = folder_.string() + "\\";
+    EXPECT_EQ(CaptureInto(folder), ResultFinished);
+    EXPECT_EQ(folder, folder_.string() + "\\");
+    EXPECT_TRUE(fs::is_directory(folder));
+}
 
 // The file's modification time is the frame's capture time, to the nanosecond; its access time and
 // its bytes are left as writing them made them.
-TEST_F(PosixPacketFiles, EachFileCarriesItsFramesCaptureTime) {
+TEST_F(PosixFiles, EachFileCarriesItsFramesCaptureTime) {
     const timespec captured[] = {{1700000000, 123456789}, {1700000000, 173456789}, {2000000000, 0}};
     for (unsigned i = 0; i < 3; ++i) {
         const auto frame = PatternBytes(100 + i, i);
@@ -35,7 +43,7 @@ TEST_F(PosixPacketFiles, EachFileCarriesItsFramesCaptureTime) {
     }
 }
 
-TEST_F(PosixPacketFiles, ALinkAtAPacketFileNameIsNotFollowed) {
+TEST_F(PosixFiles, ALinkAtAPacketFileNameIsNotFollowed) {
     fs::create_directory(folder_);
     const fs::path target = scratch_.path() / "precious";
     std::ofstream(target) << "must survive";
