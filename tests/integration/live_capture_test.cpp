@@ -79,8 +79,8 @@ TEST_F(LiveCapture, StoresFramesAboveSixtyBytesByteForByteInOrder) {
 
     const std::vector<std::vector<unsigned char>> sent = {
         MakeTestFrame(60, 1), MakeTestFrame(61, 2), MakeTestFrame(1514, 3), MakeTestFrame(9000, 4)};
-    for (const auto& frame : sent) sender_->Send(frame);
     const std::int32_t probes = run.FileCount();
+    for (const auto& frame : sent) sender_->Send(frame);
     ASSERT_TRUE(run.WaitForFileCount(probes + 3));
     run.Stop();
     ASSERT_EQ(run.WaitForResult(kCallLimit), ResultFinished);

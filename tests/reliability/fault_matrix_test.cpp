@@ -33,13 +33,9 @@ constexpr std::size_t kFrameSize = 500;
 
 class FaultMatrix : public ModuleTest {
   protected:
-    // Waits until the call stores frames, and then until probes still on their way have come
-    // too (the capture library hands frames over in blocks, up to one read timeout late), so that
-    // the count returned stays put until the test sends again.
+    // The probes stored once the call stores frames; -1 if it never did.
     std::int32_t WaitUntilCapturingAndSettled(CaptureRun& run) const {
-        if (!run.WaitUntilCapturing(*sender_)) return -1;
-        std::this_thread::sleep_for(500ms);
-        return run.FileCount();
+        return run.WaitUntilCapturing(*sender_) != 0 ? run.FileCount() : -1;
     }
 
     // Sends test frames, one every 20 ms, until the call has ended or 200 frames are out.

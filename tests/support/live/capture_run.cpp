@@ -72,8 +72,15 @@ std::uint32_t CaptureRun::WaitUntilCapturing(const FrameSender& sender) {
     for (std::uint32_t probe = 0; probe < 100 && !finished_.load(); ++probe) {
         sender.Send(MakeProbeFrame(probe));
         for (int poll = 0; poll < 20; ++poll) {
-            if (FileCount() > 0) return probe + 1;
-            std::this_thread::sleep_for(10ms);
+            if (FileCount() <= 0) {
+                std::this_thread::sleep_for(10ms);
+                continue;
+            }
+            // Probes sent before the stored one may still be on their way (the capture library
+            // hands frames over in blocks, up to one read timeout late): let them land, so that
+            // the count stays put until the test sends again.
+            if (probe > 0) std::this_thread::sleep_for(500ms);
+            return probe + 1;
         }
     }
     return 0;

@@ -51,8 +51,9 @@ class CaptureRun {
     // The result, once the call has returned within `limit`.
     std::optional<std::int32_t> WaitForResult(std::chrono::milliseconds limit);
     // Sends probe frames until the first of them is stored, so that frames sent afterwards are
-    // certain to be captured; returns how many were sent, 0 if none was stored within the time
-    // allowed.
+    // certain to be captured, and until the probes still on their way have been stored, so that
+    // the file count holds only probes; returns how many were sent, 0 if none was stored within
+    // the time allowed.
     std::uint32_t WaitUntilCapturing(const FrameSender& sender);
     // Waits, within a bound, until the file count reaches `count`.
     bool WaitForFileCount(std::int32_t count);
