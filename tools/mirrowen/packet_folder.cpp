@@ -81,20 +81,23 @@ int PrepareCaptureFolder(const std::string& folder, bool replaceEarlierCapture, 
                       "the capture module takes no folder path shorter than 2 bytes; "
                       "choose a folder below it with -o");
     }
+    // Each errno is taken at once: building a message may change it.
     struct stat status {};
     if (stat(folder.c_str(), &status) == 0) {
-        if (!S_ISDIR(status.st_mode))
+        if (!S_ISDIR(status.st_mode)) {
             return Refuse(folder, "it is a file, not a folder; choose another with -o");
-    } else if (errno != ENOENT) {
-        return Refuse(folder, FileSystemReason(errno, folder));
+        }
+    } else if (const int error = errno; error != ENOENT) {
+        return Refuse(folder, FileSystemReason(error, folder));
     } else if (mkdir(folder.c_str(), 0777) != 0) {
+        const int mkdirError = errno;
         const std::string parent = std::filesystem::path(folder).parent_path().string();
-        if (errno == ENOENT) {
+        if (mkdirError == ENOENT) {
             return Refuse(folder, "its parent folder " + parent +
                                       " does not exist (the capture creates the folder, not "
                                       "its parents)");
         }
-        return Refuse(folder, "it cannot be created: " + FileSystemReason(errno, parent));
+        return Refuse(folder, "it cannot be created: " + FileSystemReason(mkdirError, parent));
     }
 
     std::error_code listError;
@@ -111,8 +114,8 @@ int PrepareCaptureFolder(const std::string& folder, bool replaceEarlierCapture, 
     for (const std::int32_t number : earlier) {
         const std::string file = folder + "/" + PacketFileName(number);
         if (unlink(file.c_str()) != 0 && errno != ENOENT) {
-            return Refuse(folder, "cannot remove " + file +
-                                      " of an earlier capture: " + FileSystemReason(errno, folder));
+            const std::string reason = FileSystemReason(errno, folder);
+            return Refuse(folder, "cannot remove " + file + " of an earlier capture: " + reason);
         }
     }
     if (!earlier.empty() && !quiet) {

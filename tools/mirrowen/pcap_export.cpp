@@ -31,7 +31,8 @@ struct PacketFile {
 bool ReadPacketFile(const std::string& path, PacketFile& packet) {
     struct stat status {};
     if (stat(path.c_str(), &status) != 0) {
-        std::cerr << "mirrowen: skipped " << path << ": " << std::strerror(errno) << '\n';
+        const int error = errno;  // before the writes below
+        std::cerr << "mirrowen: skipped " << path << ": " << std::strerror(error) << '\n';
         return false;
     }
     if (!S_ISREG(status.st_mode)) {
