@@ -496,9 +496,10 @@ TEST_F(ToolTest, BadCommandLinesGetOneLineEach) {
 }
 
 // Adapters and folders a capture cannot use, each refused with its cause and status: an adapter
-// that is missing or down (libpcap's reason), one that carries no Ethernet (a tun device, "any"),
-// and, before the capture starts, a folder that holds an earlier capture (left as it is), one on a
-// read-only or a full file system, and one the user may not write into.
+// that is missing or down or that the user may not capture on (advice from libpcap's status), one
+// that carries no Ethernet (a tun device, "any"), and, before the capture starts, a folder that
+// holds an earlier capture (left as it is), one on a read-only or a full file system, and one the
+// user may not write into.
 TEST_F(ToolTest, AdaptersAndFoldersACaptureCannotUseAreRefusedWithTheirCause) {
     if (const std::string why = Unable(kCapture); !why.empty()) GTEST_SKIP() << why;
     const testing::VethNamespace network;
@@ -514,51 +515,66 @@ TEST_F(ToolTest, AdaptersAndFoldersACaptureCannotUseAreRefusedWithTheirCause) {
     const testing::TemporaryFileSystem full(scratch_ / "full", 64 * 1024);
     std::ofstream(scratch_ / "full" / "filler", std::ios::binary)
         << std::string(128 * 1024, 'x');  // as much of it as fits
-    // Root's folder, which nobody may read but not write.
+    // Root's folder, which nobody may read but not write, and one that anybody may write.
     const fs::path roots = scratch_ / "roots";
+    const fs::path anybodys = scratch_ / "anybodys";
     fs::create_directory(roots);
+    fs::create_directory(anybodys);
     const auto readable = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
                           fs::perms::others_read | fs::perms::others_exec;
     fs::permissions(scratch_, readable);
     fs::permissions(roots, readable);
+    fs::permissions(anybodys, fs::perms::all);
+    // setpriv's arguments that run the tool as nobody, without root's rights.
+    const std::vector<std::string> asNobody = {"--reuid=nobody", "--regid=nogroup",
+                                               "--clear-groups"};
 
     struct Case {
         std::vector<std::string> arguments;
         int status;
         std::vector<std::string> messages;
+        bool runAsNobody = false;
     };
     const int refused = kExitCaptureBase + ResultRefused;
     const std::vector<Case> cases = {
-        {{MIRROWEN_TOOL, "capture", "-i", AdapterName("mirrowen-none0"), "-o",
-          (scratch_ / "a").string()},
+        {{"capture", "-i", AdapterName("mirrowen-none0"), "-o", (scratch_ / "a").string()},
          kExitCaptureBase + ResultAdapterFailed,
          {"Mirrowen: mirrowen-none0", "cannot open the adapter rpcap://mirrowen-none0",
           "there is no adapter mirrowen-none0"}},
-        {{MIRROWEN_TOOL, "capture", "-i", testing::VethNamespace::kTunDevice, "-o",
-          (scratch_ / "b").string()},
+        {{"capture", "-i", testing::VethNamespace::kTunDevice, "-o", (scratch_ / "b").string()},
          kExitCaptureBase + ResultNotEthernet,
          {"rpcap://mwtun0 does not carry Ethernet"}},
-        {{MIRROWEN_TOOL, "capture", "-i", "any", "-o", (scratch_ / "c").string()},
+        {{"capture", "-i", "any", "-o", (scratch_ / "c").string()},
          kExitCaptureBase + ResultNotEthernet,
          {"rpcap://any does not carry Ethernet"}},
-        {{MIRROWEN_TOOL, "capture", "-i", veth, "-o", earlier.string()},
+        {{"capture", "-i", veth, "-o", earlier.string()},
          refused,
          {"already holds 2 packet files (1.hda to 2.hda) of an earlier capture", "--replace"}},
-        {{MIRROWEN_TOOL, "capture", "-i", veth, "-o", (scratch_ / "read-only").string()},
+        {{"capture", "-i", veth, "-o", (scratch_ / "read-only").string()},
          refused,
          {"no file can be written in it: Read-only file system"}},
-        {{MIRROWEN_TOOL, "capture", "-i", veth, "-o", (scratch_ / "full").string()},
+        {{"capture", "-i", veth, "-o", (scratch_ / "full").string()},
          refused,
          {"no file can be written in it: No space left on device (the file system is full)"}},
-        {{"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", MIRROWEN_TOOL,
-          "capture", "-i", veth, "-o", roots.string()},
+        {{"capture", "-i", veth, "-o", roots.string()},
          refused,
-         {"no file can be written in it: Permission denied"}},
+         {"no file can be written in it: Permission denied"},
+         true},
+        {{"capture", "-i", veth, "-o", anybodys.string()},
+         kExitCaptureBase + ResultAdapterFailed,
+         {"cannot open the adapter " + veth, "capturing needs root, or the capabilities"},
+         true},
     };
     for (const Case& failure : cases) {
         SCOPED_TRACE(failure.messages.front());
-        const Finished run = tooltest::Run(
-            failure.arguments.front(), {failure.arguments.begin() + 1, failure.arguments.end()});
+        std::string program = MIRROWEN_TOOL;
+        std::vector<std::string> arguments = failure.arguments;
+        if (failure.runAsNobody) {
+            arguments.insert(arguments.begin(), program);
+            arguments.insert(arguments.begin(), asNobody.begin(), asNobody.end());
+            program = "setpriv";
+        }
+        const Finished run = tooltest::Run(program, arguments);
         ASSERT_TRUE(run.exited);
         EXPECT_EQ(run.status, failure.status) << run.errors;
         for (const std::string& message : failure.messages) {

@@ -104,9 +104,10 @@ int PrepareCaptureFolder(const std::string& folder, bool replaceEarlierCapture, 
     const std::vector<std::int32_t> earlier = PacketFileNumbers(folder, listError);
     if (listError) return Refuse(folder, "it cannot be read: " + listError.message());
     if (!earlier.empty() && !replaceEarlierCapture) {
+        std::string names = PacketFileName(earlier.front());
+        if (earlier.size() > 1) names += " to " + PacketFileName(earlier.back());
         std::cerr << "mirrowen: the output folder " << folder << " already holds "
-                  << Plural(earlier.size(), "packet file") << " ("
-                  << PacketFileName(earlier.front()) << " to " << PacketFileName(earlier.back())
+                  << Plural(earlier.size(), "packet file") << " (" << names
                   << ") of an earlier capture, which this one would mix with its own; export them "
                      "first, give --replace to remove them, or choose another folder with -o\n";
         return kExitFolderRefused;
