@@ -56,7 +56,8 @@ bool StoreFloorBlock(const std::vector<std::string>& names,
 bool StoreLibraryBlock(mirrowen::packetfile::PacketFileWriter& writer,
                        const std::vector<unsigned char>& frame) {
     for (int i = 0; i < kFilesPerBlock; ++i) {
-        if (!writer.Store(frame.data(), static_cast<std::uint32_t>(frame.size()), kCaptureTime))
+        if (writer.Store(frame.data(), static_cast<std::uint32_t>(frame.size()), kCaptureTime) !=
+            mirrowen::platform::kNoError)
             return false;
     }
     return true;

@@ -62,12 +62,21 @@ enum MirrowenResult {
                                 text has been shown to the user */
     ResultNotEthernet = 4,   /* the adapter opened but does not carry Ethernet */
     ResultFileFailed = 5,    /* a packet file could not be created, written or closed;
-                              *fileCount holds the files completed before it */
+                              *fileCount holds the files completed before it, and the system's
+                              reason is left for the caller's thread (see below) */
     ResultCaptureError = 6   /* the capture library failed while reading; *fileCount holds the
                                 files written */
 };
 
 /*
+ * On ResultFileFailed the call returns with the system's error code of the file call that failed
+ * left in errno (POSIX: ENOSPC, EDQUOT, EROFS, EACCES, ELOOP for a symbolic link at the file's
+ * name, ...) or in GetLastError() (Windows: ERROR_DISK_FULL, ERROR_SHARING_VIOLATION, ...), set
+ * after the call's own clean-up, so that the host reads it first thing after the return. A name
+ * beyond the platform's path limit gives ENAMETOOLONG (ERROR_FILENAME_EXCED_RANGE), a file number
+ * past 2147483647 EOVERFLOW (ERROR_ARITHMETIC_OVERFLOW). After any other result the value there
+ * means nothing.
+ *
  * adapterName: the capture source, "rpcap://" followed by the device name (the first 8 bytes
  *              are dropped whatever they are). At least 2 bytes.
  * reserved:    never read.

@@ -16,19 +16,17 @@ constexpr std::uint64_t kMiB = std::uint64_t{1} << 20;
 // a busy spell of a shared machine; 512 MiB kept no more than 384 did, and cost 128 MiB more
 // (see docs/performance.md for the measurements behind this).
 constexpr std::uint64_t kDefaultMiB = 384;
-// The capture library takes the size as an int of bytes.
-constexpr std::uint64_t kLargestMiB = 2047;
 constexpr std::uint64_t kShareOfMemory = 16;
 // Below this, the capture library's default is at least as large.
 constexpr std::uint64_t kSmallestBoundedBytes = 2 * kMiB;
 
-// The setting's MiB, or 0 when it is not a whole number from 1 to kLargestMiB.
+// The setting's MiB, or 0 when it is not a whole number from 1 to kLargestCaptureBufferMiB.
 std::uint64_t SettingMiB(const char* setting) {
     if (setting == nullptr) return 0;
     const char* end = setting + std::strlen(setting);
     std::uint64_t mib = 0;
     const auto [stop, error] = std::from_chars(setting, end, mib);
-    if (error != std::errc{} || stop != end || mib > kLargestMiB) return 0;
+    if (error != std::errc{} || stop != end || mib > kLargestCaptureBufferMiB) return 0;
     return mib;
 }
 

@@ -7,6 +7,8 @@ namespace mirrowen::capture {
 
 // The environment variable through which an operator sets the capture buffer's size, in MiB.
 inline constexpr char kCaptureBufferVariable[] = "MIRROWEN_CAPTURE_BUFFER_MB";
+// The largest setting: the capture library takes the size as an int of bytes.
+inline constexpr std::uint64_t kLargestCaptureBufferMiB = 2047;
 
 // How large a capture buffer to ask for, in bytes: `setting` (whole MiB, 1 to 2047, digits only)
 // where it is one, else the default of 384 MiB; never more than a sixteenth of `physicalMemory`

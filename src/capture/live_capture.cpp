@@ -33,26 +33,27 @@ bool LiveCapture::Open(const char* adapterName, char (&errorText)[platform::kCap
 
 bool LiveCapture::CarriesEthernet() const { return platform::IsEthernet(handle_); }
 
-std::int32_t LiveCapture::StoreUntilStopped(HostInteger stopFlag,
-                                            packetfile::PacketFileWriter& packetFiles) {
+CaptureEnd LiveCapture::StoreUntilStopped(HostInteger stopFlag,
+                                          packetfile::PacketFileWriter& packetFiles) {
     while (stopFlag.Load() == 0) {
         platform::Frame frame;
         switch (platform::ReadFrame(handle_, frame)) {
             case platform::ReadResult::kFrame:
-                if (frame.capturedLength > kLargestSkippedFrame &&
-                    !packetFiles.Store(frame.bytes, frame.capturedLength, frame.time)) {
-                    return ResultFileFailed;
+                if (frame.capturedLength > kLargestSkippedFrame) {
+                    const platform::SystemError error =
+                        packetFiles.Store(frame.bytes, frame.capturedLength, frame.time);
+                    if (error != platform::kNoError) return {ResultFileFailed, error};
                 }
                 break;
             case platform::ReadResult::kTimeout:
                 break;
             case platform::ReadResult::kEnd:
-                return ResultFinished;
+                return {ResultFinished};
             case platform::ReadResult::kError:
-                return ResultCaptureError;
+                return {ResultCaptureError};
         }
     }
-    return ResultFinished;
+    return {ResultFinished};
 }
 
 }  // namespace mirrowen::capture

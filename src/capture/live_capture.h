@@ -12,6 +12,12 @@ namespace mirrowen::capture {
 // compared); a name of 8 bytes or fewer gives the empty device name.
 const char* DeviceName(const char* adapterName);
 
+// How a capture ended: its result code, and for ResultFileFailed the system's reason.
+struct CaptureEnd {
+    std::int32_t result = 0;
+    platform::SystemError fileError = platform::kNoError;
+};
+
 // One live capture of an adapter, from a successful open to its one close.
 class LiveCapture {
   public:
@@ -27,8 +33,9 @@ class LiveCapture {
     bool CarriesEthernet() const;
     // Reads frames and stores every one of more than 60 captured bytes through `packetFiles`
     // until the stop flag is set (looked at before the first read and after each) or the capture
-    // library stops delivering. Returns ResultFinished, ResultFileFailed or ResultCaptureError.
-    std::int32_t StoreUntilStopped(HostInteger stopFlag, packetfile::PacketFileWriter& packetFiles);
+    // library stops delivering. Ends with ResultFinished, ResultCaptureError or ResultFileFailed,
+    // the last with the packet file's failure.
+    CaptureEnd StoreUntilStopped(HostInteger stopFlag, packetfile::PacketFileWriter& packetFiles);
 
   private:
     platform::CaptureHandle handle_ = nullptr;

@@ -18,6 +18,24 @@ bool ArgumentsAreValid(const char* adapterName, const char* folderPath, const in
            HasAtLeastTwoBytes(folderPath) && stopFlag != nullptr && fileCount != nullptr;
 }
 
+// Opens the adapter and stores its frames into the folder. The capture is closed and any failed
+// packet file removed by the time this returns.
+mirrowen::capture::CaptureEnd CaptureIntoFolder(const char* adapterName, const char* folderPath,
+                                                mirrowen::HostInteger stop,
+                                                mirrowen::HostInteger count) {
+    using namespace mirrowen;
+    capture::LiveCapture capture;
+    char errorText[platform::kCaptureErrorSize] = "";
+    if (!capture.Open(adapterName, errorText)) {
+        platform::ShowWarning(ApplicationName(), errorText);
+        return {ResultAdapterFailed};
+    }
+    if (!capture.CarriesEthernet()) return {ResultNotEthernet};
+
+    packetfile::PacketFileWriter packetFiles(folderPath, count);
+    return capture.StoreUntilStopped(stop, packetFiles);
+}
+
 }  // namespace
 
 // The call's steps, in their order; each early return releases what the steps before it took.
@@ -33,14 +51,8 @@ extern "C" int32_t MIRROWEN_CALL Mirrowen(const char* adapterName, void* /*reser
     stop.Store(0);
     count.Store(0);
 
-    capture::LiveCapture capture;
-    char errorText[platform::kCaptureErrorSize] = "";
-    if (!capture.Open(adapterName, errorText)) {
-        platform::ShowWarning(ApplicationName(), errorText);
-        return ResultAdapterFailed;
-    }
-    if (!capture.CarriesEthernet()) return ResultNotEthernet;
-
-    packetfile::PacketFileWriter packetFiles(folderPath, count);
-    return capture.StoreUntilStopped(stop, packetFiles);
+    const capture::CaptureEnd end = CaptureIntoFolder(adapterName, folderPath, stop, count);
+    // Last of all, once the clean-up's own calls are done: the host finds the reason on return.
+    if (end.result == ResultFileFailed) platform::LeaveSystemError(end.fileError);
+    return end.result;
 }

@@ -14,7 +14,7 @@ void TrimTrailingSeparator(char* path) {
 bool PrepareOutputFolder(char* folderPath) {
     TrimTrailingSeparator(folderPath);
     if (std::strlen(folderPath) >= platform::kPathLimit) return false;
-    return platform::IsFolder(folderPath) || platform::MakeFolder(folderPath);
+    return platform::IsFolder(folderPath) || platform::MakeFolder(folderPath) == platform::kNoError;
 }
 
 }  // namespace mirrowen::folder

@@ -23,7 +23,9 @@ class OpenFile {
     }
 
     platform::FileHandle get() const { return file_; }
-    bool Close() { return platform::ClosePacketFile(std::exchange(file_, platform::kNoFile)); }
+    platform::SystemError Close() {
+        return platform::ClosePacketFile(std::exchange(file_, platform::kNoFile));
+    }
 
   private:
     platform::FileHandle file_;
@@ -47,25 +49,34 @@ bool FormatPacketFileName(const char* folder, std::int32_t number, char* name, s
     return true;
 }
 
-bool PacketFileWriter::Store(const unsigned char* bytes, std::uint32_t length,
-                             platform::CaptureTime time) {
-    if (fileNumber_ == std::numeric_limits<std::int32_t>::max()) return false;
+platform::SystemError PacketFileWriter::Store(const unsigned char* bytes, std::uint32_t length,
+                                              platform::CaptureTime time) {
+    using platform::kNoError;
+    if (fileNumber_ == std::numeric_limits<std::int32_t>::max()) return platform::kNumbersUsedUp;
     ++fileNumber_;
-    if (!FormatPacketFileName(folderPath_, fileNumber_, fileName_, sizeof fileName_)) return false;
+    if (!FormatPacketFileName(folderPath_, fileNumber_, fileName_, sizeof fileName_)) {
+        return platform::kNameTooLong;
+    }
 
-    OpenFile file(platform::CreatePacketFile(fileName_));
-    if (file.get() == platform::kNoFile) return false;
-    const bool written = platform::WritePacketFile(file.get(), bytes, length);
+    platform::FileHandle created = platform::kNoFile;
+    if (const platform::SystemError error = platform::CreatePacketFile(fileName_, created);
+        error != kNoError) {
+        return error;
+    }
+    OpenFile file(created);
+    const platform::SystemError writeError = platform::WritePacketFile(file.get(), bytes, length);
     // After the write, which would set the time again. A time the file system refuses is no
     // failure: the file keeps the time it was written.
-    if (written) platform::SetPacketFileTime(file.get(), time);
-    if (!file.Close() || !written) {
-        // A partial file would read as a shorter frame; better no file than a wrong one.
+    if (writeError == kNoError) platform::SetPacketFileTime(file.get(), time);
+    const platform::SystemError closeError = file.Close();
+    if (writeError != kNoError || closeError != kNoError) {
+        // A partial file would read as a shorter frame; better no file than a wrong one. The
+        // first failure is the cause, whatever the removal reports.
         platform::RemovePacketFile(fileName_);
-        return false;
+        return writeError != kNoError ? writeError : closeError;
     }
     fileCount_.Store(fileNumber_);
-    return true;
+    return kNoError;
 }
 
 }  // namespace mirrowen::packetfile

@@ -21,11 +21,13 @@ class PacketFileWriter {
         : folderPath_(folderPath), fileCount_(fileCount) {}
 
     // Creates and writes the next packet file, sets its modification time to the frame's capture
-    // time, closes it, then raises the count to its number. False when the create, the write or
-    // the close failed; the failed file is then removed if it was created, and the count is left
-    // as it was (its number is used up all the same). A time that cannot be set is no failure:
-    // the file keeps the time it was written, and the frame is not lost over it.
-    bool Store(const unsigned char* bytes, std::uint32_t length, platform::CaptureTime time);
+    // time, closes it, then raises the count to its number. When the name, the create, the write
+    // or the close failed, returns the system's reason for the first failure; the failed file is
+    // then removed if it was created, and the count is left as it was (its number is used up all
+    // the same). A time that cannot be set is no failure: the file keeps the time it was written,
+    // and the frame is not lost over it.
+    platform::SystemError Store(const unsigned char* bytes, std::uint32_t length,
+                                platform::CaptureTime time);
 
   private:
     const char* folderPath_;

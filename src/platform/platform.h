@@ -5,7 +5,10 @@
 #include <cstddef>
 #include <cstdint>
 
-// kSeparator and kPathLimit, from the folder of the platform being built.
+// SystemError: why a system call failed (errno, GetLastError()), kNoError when it did not.
+#include "platform/system_error.h"
+// kSeparator, kPathLimit and the platform's codes for failures that the steps find themselves, from
+// the folder of the platform being built.
 #include "platform_constants.h"
 
 struct pcap;  // libpcap's capture handle, pcap_t
@@ -19,7 +22,7 @@ namespace mirrowen::platform {
 bool IsFolder(const char* path);
 
 // Creates one directory with default permissions; missing parents are not created.
-bool MakeFolder(const char* path);
+SystemError MakeFolder(const char* path);
 
 // A file descriptor or a HANDLE; kNoFile is what both report for "no file".
 using FileHandle = std::intptr_t;
@@ -31,14 +34,20 @@ struct CaptureTime {
     std::uint32_t nanoseconds = 0;
 };
 
-// Creates or truncates a file for writing only, never following a link at its name.
-FileHandle CreatePacketFile(const char* path);
-// Writes all of the bytes or reports failure.
-bool WritePacketFile(FileHandle file, const void* bytes, std::size_t size);
+// Creates or truncates a file for writing only, never following a link at its name; `file` is
+// kNoFile unless it succeeded.
+SystemError CreatePacketFile(const char* path, FileHandle& file);
+// Writes all of the bytes; a write that takes fewer is a failure.
+SystemError WritePacketFile(FileHandle file, const void* bytes, std::size_t size);
 // Sets the file's modification time (its access time is left alone).
-bool SetPacketFileTime(FileHandle file, CaptureTime time);
-bool ClosePacketFile(FileHandle file);
-bool RemovePacketFile(const char* path);
+SystemError SetPacketFileTime(FileHandle file, CaptureTime time);
+// Releases the handle whatever it reports.
+SystemError ClosePacketFile(FileHandle file);
+SystemError RemovePacketFile(const char* path);
+
+// Leaves `error` where a host looks for the system's reason once the call has returned: errno, or
+// the calling thread's last-error value on Windows.
+void LeaveSystemError(SystemError error);
 
 // --- User notification and module identity -------------------------------------------------
 

@@ -1,9 +1,13 @@
 #include "pcap_stand_in.h"
 
 #if defined(_WIN32)
+#include <windows.h>
+
 #include "platform/win32/wpcap.h"  // wpcap.dll's interface, as the library itself binds it
 #else
 #include <pcap/pcap.h>
+
+#include <cerrno>
 #endif
 
 #include <cstdio>
@@ -275,6 +279,13 @@ void pcap_close(pcap_t* capture) {
     if (capture->opened) ++script.closes;
     --script.handles;
     delete capture;
+    // The real close makes system calls of its own, which may leave an error code behind: a host
+    // must still find the reason of a packet file that failed before it.
+#if defined(_WIN32)
+    SetLastError(ERROR_INVALID_HANDLE);
+#else
+    errno = EBADF;
+#endif
 }
 
 }  // extern "C"

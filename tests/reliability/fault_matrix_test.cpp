@@ -1,14 +1,16 @@
 // The module over the real capture library and the real file system, with one fault put in its
-// way per test: the file system fills up or turns read-only, no descriptor is left for the
-// adapter, something else holds the next packet file's name, the folder or the adapter goes away.
-// Whatever the fault, the call must end with its documented code, leave no partial packet file and
-// no descriptor open, and its file count must name exactly the complete files on disk. Needs root.
+// way per test: the file system fills up or turns read-only, the folder may not be written, no
+// descriptor is left for the adapter, something else holds the next packet file's name, the folder
+// or the adapter goes away. Whatever the fault, the call must end with its documented code, leave
+// no partial packet file and no descriptor open, and its file count must name exactly the complete
+// files on disk; a host that gets ResultFileFailed finds the system's reason in errno. Needs root.
 // Refused creates, short, interrupted and failed writes and closes are unit tests, played by the
 // system stand-in (unit/file_faults_test.cpp).
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -67,6 +69,7 @@ TEST_F(FaultMatrix, FullFileSystemEndsWithFileFailedAndNoPartialFile) {
     ASSERT_TRUE(run.WaitUntilCapturing(*sender_));
     // 64 KiB hold at most 16 pages; frames keep coming until a write finds no room.
     EXPECT_EQ(SendUntilTheCallEnds(run, 1514), ResultFileFailed);
+    EXPECT_EQ(run.ErrnoAtReturn(), ENOSPC);
     EXPECT_GT(run.FileCount(), 0);
     ExpectCompleteFilesOnly(folder, run.FileCount());
 }
@@ -90,8 +93,30 @@ TEST_F(FaultMatrix, ReadOnlyFileSystemRefusesAMissingFolderAndFailsTheFirstFile)
     MakeNetwork();
     CaptureRun run = StartCapture(mountPoint / "existing");
     EXPECT_EQ(SendUntilTheCallEnds(run, kFrameSize), ResultFileFailed);
+    EXPECT_EQ(run.ErrnoAtReturn(), EROFS);
     EXPECT_EQ(run.FileCount(), 0);
     EXPECT_TRUE(fs::is_empty(mountPoint / "existing"));
+}
+
+// A host that may capture but not write into the folder: root's folder, reached as nobody.
+TEST_F(FaultMatrix, FolderThatMayNotBeWrittenFailsTheFirstFileWithPermissionDenied) {
+    constexpr uid_t kNobody = 65534;
+    const fs::path folder = scratch_.path() / "roots";
+    fs::create_directory(folder);
+    const auto readable = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                          fs::perms::others_read | fs::perms::others_exec;
+    fs::permissions(scratch_.path(), readable);
+    fs::permissions(folder, readable);
+    MakeNetwork();
+    std::optional<CaptureRun> run;
+    {
+        const ScopedFileSystemUser nobody(kNobody);  // the call's thread keeps it
+        run.emplace(module_.function(), VethNamespace::CaptureAdapter(), folder.string());
+    }
+    EXPECT_EQ(SendUntilTheCallEnds(*run, kFrameSize), ResultFileFailed);
+    EXPECT_EQ(run->ErrnoAtReturn(), EACCES);
+    EXPECT_EQ(run->FileCount(), 0);
+    EXPECT_TRUE(fs::is_empty(folder));
 }
 
 TEST_F(FaultMatrix, NoDescriptorLeftForTheAdapterFailsTheOpen) {
@@ -116,6 +141,9 @@ TEST_F(FaultMatrix, NoDescriptorLeftForTheAdapterFailsTheOpen) {
 
 enum class Obstacle { Directory, LinkToAFile, DanglingLink };
 
+// A link is never followed, dangling or not.
+int ReasonFor(Obstacle obstacle) { return obstacle == Obstacle::Directory ? EISDIR : ELOOP; }
+
 class NextNameTaken : public FaultMatrix, public ::testing::WithParamInterface<Obstacle> {};
 
 TEST_P(NextNameTaken, EndsWithFileFailedAndLeavesTheObstacleAlone) {
@@ -138,6 +166,7 @@ TEST_P(NextNameTaken, EndsWithFileFailedAndLeavesTheObstacleAlone) {
     MakeNetwork();
     CaptureRun run = StartCapture(folder);
     EXPECT_EQ(SendUntilTheCallEnds(run, kFrameSize), ResultFileFailed);
+    EXPECT_EQ(run.ErrnoAtReturn(), ReasonFor(GetParam()));
     EXPECT_EQ(run.FileCount(), 2);
     ExpectCompleteFilesOnly(folder, 2);
     switch (GetParam()) {
@@ -180,6 +209,7 @@ TEST_F(FaultMatrix, FolderRemovedDuringTheCaptureEndsWithFileFailedAndIsNotRecre
     ASSERT_GT(before, 0);
     fs::remove_all(folder);
     EXPECT_EQ(SendUntilTheCallEnds(run, kFrameSize), ResultFileFailed);
+    EXPECT_EQ(run.ErrnoAtReturn(), ENOENT);
     EXPECT_EQ(run.FileCount(), before);
     EXPECT_FALSE(fs::exists(folder));
 }

@@ -3,6 +3,7 @@
 // test's own, or, sent by the demo itself, to 127.0.0.1.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pcap/pcap.h>
 #include <signal.h>
 #include <sys/stat.h>
 
@@ -26,6 +27,7 @@
 #include "exit_status.h"
 #include "frames.h"
 #include "network_namespace.h"
+#include "process_state.h"
 
 namespace mirrowen::tooltest {
 namespace {
@@ -167,6 +169,48 @@ TEST_F(ToolTest, ListShowsTheLoopbackAdapter) {
         << list.output;
 }
 
+// The adapters libpcap reports here, in its order, as the capture takes their names.
+std::vector<std::string> AdaptersLibpcapReports() {
+    char errorText[PCAP_ERRBUF_SIZE] = {};
+    pcap_if_t* devices = nullptr;
+    EXPECT_EQ(pcap_findalldevs(&devices, errorText), 0) << errorText;
+    std::vector<std::string> names;
+    for (const pcap_if_t* device = devices; device != nullptr; device = device->next) {
+        names.push_back(AdapterName(device->name));
+    }
+    pcap_freealldevs(devices);
+    return names;
+}
+
+// In a namespace of the test's own, every adapter libpcap reports is listed, the last one included,
+// and marked by what it carries: the veth end Ethernet, a tun device and "any" not. -D lists the
+// same.
+TEST_F(ToolTest, ListShowsEveryAdapterAndWhetherItCarriesEthernet) {
+    if (const std::string why = Unable(kCapture); !why.empty()) GTEST_SKIP() << why;
+    const testing::VethNamespace network;
+    network.AddTunDevice();
+    const Finished list = Tool({"list"});
+    ASSERT_EQ(list.status, 0) << list.errors;
+    std::vector<std::string> listed;
+    std::map<std::string, std::string> links;
+    std::istringstream lines(list.output);
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream words(line);
+        std::string source;
+        words >> source >> std::ws;
+        listed.push_back(source);
+        std::getline(words, links[source]);
+    }
+    EXPECT_EQ(listed, AdaptersLibpcapReports()) << list.output;
+    EXPECT_TRUE(links[testing::VethNamespace::CaptureAdapter()].starts_with("Ethernet "))
+        << list.output;
+    EXPECT_TRUE(
+        links[AdapterName(testing::VethNamespace::kTunDevice)].starts_with("not Ethernet (Raw IP)"))
+        << list.output;
+    EXPECT_TRUE(links[AdapterName("any")].starts_with("not Ethernet")) << list.output;
+    EXPECT_EQ(Tool({"-D"}).output, list.output);
+}
+
 // On a veth pair of the test's own nothing but the test's frames arrive. Twice as many frames as
 // the count come in one burst, so the module stores past the count before the tool can stop it:
 // exactly the first N files must be left. The tool, started from this thread, runs inside the
@@ -207,6 +251,40 @@ TEST_F(ToolTest, CaptureLeavesExactlyTheRequestedCountAndExportsWhatItWrote) {
         EXPECT_EQ(frames[number - 1], Hex(testing::ReadWholeFile(PacketFile(folder, number))))
             << number;
     }
+}
+
+// -c ends the capture as soon as the N-th file is stored, although no frame comes after it; with
+// --replace the earlier capture's files, more than N of them, are gone before it starts, and -q
+// leaves out the start and the progress lines.
+TEST_F(ToolTest, CountEndsTheCaptureAtTheNthFileWithoutAnotherFrame) {
+    if (const std::string why = Unable(kCapture); !why.empty()) GTEST_SKIP() << why;
+    constexpr int kCount = 8;
+    const fs::path folder = scratch_ / "captures";
+    fs::create_directory(folder);
+    for (int number = 1; number <= 3 * kCount; ++number) {
+        testing::WriteWholeFile(PacketFile(folder, number), testing::PatternBytes(100));
+    }
+    const testing::VethNamespace network;
+    const testing::FrameSender sender(testing::VethNamespace::kSendEnd);
+    ChildProcess capture(MIRROWEN_TOOL,
+                         {"capture", "-i", testing::VethNamespace::CaptureAdapter(), "-o",
+                          folder.string(), "-c", std::to_string(kCount), "--replace", "-q"});
+    // The earlier files go in the order of their numbers, before the capture starts.
+    for (int wait = 0; wait < 500 && fs::exists(PacketFile(folder, 3 * kCount)); ++wait) {
+        std::this_thread::sleep_for(10ms);
+    }
+    const int probes = WaitUntilCapturing(capture, sender, folder);
+    ASSERT_GT(probes, 0) << "the capture never stored a frame";
+    ASSERT_LT(probes, kCount);
+    for (int index = 0; probes + index < kCount; ++index) {
+        sender.Send(testing::MakeTestFrame(100, static_cast<std::uint32_t>(index)));
+    }
+    ASSERT_TRUE(capture.WaitForExit(30s)) << "the capture did not stop at the N-th file";
+    EXPECT_EQ(capture.Status(), 0) << capture.Errors();
+    EXPECT_NE(capture.Output().find("stopped at the requested file count"), std::string::npos)
+        << capture.Output();
+    ExpectPacketFiles(folder, kCount);
+    EXPECT_EQ(capture.Errors(), "");
 }
 
 // "1700000000.123456000" as --show gives a capture time: local time to the microsecond.
@@ -320,8 +398,11 @@ TEST_F(ToolTest, StopSignalsEndTheCaptureWithASummary) {
     if (const std::string why = Unable(kCapture); !why.empty()) GTEST_SKIP() << why;
     const testing::VethNamespace network;
     const testing::FrameSender sender(testing::VethNamespace::kSendEnd);
-    for (const int stopSignal : {SIGINT, SIGTERM}) {
-        SCOPED_TRACE(stopSignal == SIGINT ? "SIGINT" : "SIGTERM");
+    const std::map<int, std::string> stopTexts = {{SIGINT, "stopped by Ctrl-C (SIGINT)"},
+                                                  {SIGTERM, "stopped by SIGTERM"},
+                                                  {SIGHUP, "stopped by SIGHUP"}};
+    for (const auto& [stopSignal, stopText] : stopTexts) {
+        SCOPED_TRACE(stopText);
         const fs::path folder = scratch_ / ("captures-" + std::to_string(stopSignal));
         ChildProcess capture(
             MIRROWEN_TOOL,
@@ -332,10 +413,7 @@ TEST_F(ToolTest, StopSignalsEndTheCaptureWithASummary) {
         capture.Signal(stopSignal);
         ASSERT_TRUE(capture.WaitForExit(30s)) << "the capture did not stop";
         EXPECT_EQ(capture.Status(), 0) << capture.Errors();
-        EXPECT_NE(capture.Output().find(stopSignal == SIGINT ? "stopped by Ctrl-C (SIGINT)"
-                                                             : "stopped by SIGTERM"),
-                  std::string::npos)
-            << capture.Output();
+        EXPECT_NE(capture.Output().find(stopText), std::string::npos) << capture.Output();
         EXPECT_EQ(SummaryCount(capture.Output()), stored) << capture.Output();
         ExpectPacketFiles(folder, stored);
         EXPECT_NE(capture.Errors().find(std::to_string(stored) + " files written"),
@@ -344,53 +422,211 @@ TEST_F(ToolTest, StopSignalsEndTheCaptureWithASummary) {
     }
 }
 
-TEST_F(ToolTest, DurationEndsAnIdleCapture) {
+// The start line names the adapter, the folder and the ring that -B asked for, and what is never
+// stored.
+TEST_F(ToolTest, DurationEndsAnIdleCaptureThatNamedItsRingAtTheStart) {
     if (const std::string why = Unable(kCapture); !why.empty()) GTEST_SKIP() << why;
+    const fs::path folder = scratch_ / "out";
     const Finished capture =
-        Tool({"capture", "-o", (scratch_ / "out").string(), "--duration", "1"});
+        Tool({"capture", "-o", folder.string(), "--duration", "1s", "-B", "64"});
     ASSERT_TRUE(capture.exited);
     EXPECT_EQ(capture.status, 0) << capture.errors;
     EXPECT_NE(capture.output.find("stopped after the requested duration"), std::string::npos)
         << capture.output;
+    EXPECT_TRUE(capture.errors.starts_with(
+        "Capturing on rpcap://lo into " + folder.string() +
+        " with a 64 MiB capture ring; frames of 60 bytes or fewer are not stored.\n"))
+        << capture.errors;
 }
 
-TEST_F(ToolTest, FailuresHaveTheirOwnStatusAndSayWhatToDo) {
+// Each bad path, name or number gets one line that names it, and status 2; values that pass are
+// shown by a folder refused only after them (status 12). Nothing here needs root.
+TEST_F(ToolTest, BadCommandLinesGetOneLineEach) {
+    const std::string file = (scratch_ / "afile").string();
+    testing::WriteWholeFile(file, {1});
+    const std::string orphan = (scratch_ / "no-parent" / "captures").string();
+    struct Case {
+        std::vector<std::string> arguments;
+        int status;
+        std::string message;
+    };
+    const int refused = kExitCaptureBase + ResultRefused;
+    const std::vector<Case> cases = {
+        {{"capture", "-o", ""}, tool::kExitUsage, "--output: the folder path is empty"},
+        {{"demo", "-o", ""}, tool::kExitUsage, "--output: the folder path is empty"},
+        {{"capture", "-i", ""}, tool::kExitUsage, "--adapter: the adapter name is empty"},
+        {{"capture", "-i", "rpcap://"}, tool::kExitUsage, "rpcap:// names no adapter"},
+        {{"capture", "--library", ""}, tool::kExitUsage, "--library: the module path is empty"},
+        {{"capture", "-c", "0"}, tool::kExitUsage, "--count: Value 0 not in range"},
+        {{"capture", "--duration", "1x"}, tool::kExitUsage, "'1x' is not a duration"},
+        {{"capture", "--duration", "0s"}, tool::kExitUsage, "'0s' is not a duration"},
+        {{"capture", "-B", "2048"}, tool::kExitUsage, "--buffer-size: Value 2048 not in range"},
+        {{"capture", "--no-such-option"}, tool::kExitUsage, "--no-such-option"},
+        {{"export", "", "x.pcap"}, tool::kExitUsage, "FOLDER: the folder path is empty"},
+        {{"export", scratch_.string(), ""}, tool::kExitUsage, "OUTPUT: the output file name"},
+        {{"-D", "capture"}, tool::kExitUsage, "-D: it lists the adapters"},
+        {{}, tool::kExitUsage, "a command (list, capture, export or demo) or -D is required"},
+        {{"capture", "-o", "/", "-c", "5", "--duration", "5m", "-B", "2047", "-q"},
+         refused,
+         "the output folder / cannot be used: the capture module takes no folder path shorter"},
+        {{"capture", "-o", file, "--duration", "1.5h"}, refused, "it is a file, not a folder"},
+        {{"capture", "-o", orphan, "--duration", "30"},
+         refused,
+         "its parent folder " + (scratch_ / "no-parent").string() + " does not exist"},
+        {{"capture", "--library", (scratch_ / "none.so").string()},
+         tool::kExitModuleMissing,
+         "cannot load"},
+        {{"export", (scratch_ / "missing").string(), (scratch_ / "x.pcap").string()},
+         tool::kExitFailure,
+         "is not a folder"},
+    };
+    for (const Case& bad : cases) {
+        std::string line;
+        for (const std::string& argument : bad.arguments) line += " '" + argument + "'";
+        SCOPED_TRACE(line);
+        const Finished run = Tool(bad.arguments);
+        ASSERT_TRUE(run.exited);
+        EXPECT_EQ(run.status, bad.status) << run.errors;
+        EXPECT_TRUE(run.errors.starts_with("mirrowen: ")) << run.errors;
+        EXPECT_NE(run.errors.find(bad.message), std::string::npos) << run.errors;
+        EXPECT_EQ(std::count(run.errors.begin(), run.errors.end(), '\n'), 1) << run.errors;
+        EXPECT_EQ(run.output, "");
+    }
+    EXPECT_FALSE(fs::exists(orphan));
+}
+
+// Adapters and folders a capture cannot use, each refused with its cause and status: an adapter
+// that is missing or down or that the user may not capture on (advice from libpcap's status), one
+// that carries no Ethernet (a tun device, "any"), and, before the capture starts, a folder that
+// holds an earlier capture (left as it is), one on a read-only or a full file system, and one the
+// user may not write into.
+TEST_F(ToolTest, AdaptersAndFoldersACaptureCannotUseAreRefusedWithTheirCause) {
     if (const std::string why = Unable(kCapture); !why.empty()) GTEST_SKIP() << why;
-    const std::string refusedFolder = (scratch_ / "no-parent" / "captures").string();
+    const testing::VethNamespace network;
+    network.AddTunDevice();
+    const std::string veth = testing::VethNamespace::CaptureAdapter();
+    const fs::path earlier = scratch_ / "earlier";
+    fs::create_directory(earlier);
+    for (int number = 1; number <= 2; ++number) {
+        testing::WriteWholeFile(PacketFile(earlier, number), testing::PatternBytes(100));
+    }
+    const testing::TemporaryFileSystem readOnly(scratch_ / "read-only", 64 * 1024);
+    readOnly.MakeReadOnly();
+    const testing::TemporaryFileSystem full(scratch_ / "full", 64 * 1024);
+    std::ofstream(scratch_ / "full" / "filler", std::ios::binary)
+        << std::string(128 * 1024, 'x');  // as much of it as fits
+    // Root's folder, which nobody may read but not write, and one that anybody may write.
+    const fs::path roots = scratch_ / "roots";
+    const fs::path anybodys = scratch_ / "anybodys";
+    fs::create_directory(roots);
+    fs::create_directory(anybodys);
+    const auto readable = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                          fs::perms::others_read | fs::perms::others_exec;
+    fs::permissions(scratch_, readable);
+    fs::permissions(roots, readable);
+    fs::permissions(anybodys, fs::perms::all);
+    // setpriv's arguments that run the tool as nobody, without root's rights.
+    const std::vector<std::string> asNobody = {"--reuid=nobody", "--regid=nogroup",
+                                               "--clear-groups"};
+
     struct Case {
         std::vector<std::string> arguments;
         int status;
         std::vector<std::string> messages;
+        bool runAsNobody = false;
     };
+    const int refused = kExitCaptureBase + ResultRefused;
     const std::vector<Case> cases = {
         {{"capture", "-i", AdapterName("mirrowen-none0"), "-o", (scratch_ / "a").string()},
          kExitCaptureBase + ResultAdapterFailed,
          {"Mirrowen: mirrowen-none0", "cannot open the adapter rpcap://mirrowen-none0",
-          "mirrowen list", "CAP_NET_RAW"}},
-        {{"capture", "-o", refusedFolder},
-         kExitCaptureBase + ResultRefused,
-         {refusedFolder, "refused"}},
-        {{"capture", "-i", "any", "-o", (scratch_ / "b").string()},
+          "there is no adapter mirrowen-none0"}},
+        {{"capture", "-i", testing::VethNamespace::kTunDevice, "-o", (scratch_ / "b").string()},
+         kExitCaptureBase + ResultNotEthernet,
+         {"rpcap://mwtun0 does not carry Ethernet"}},
+        {{"capture", "-i", "any", "-o", (scratch_ / "c").string()},
          kExitCaptureBase + ResultNotEthernet,
          {"rpcap://any does not carry Ethernet"}},
-        {{"capture", "--library", (scratch_ / "none.so").string()},
-         tool::kExitModuleMissing,
-         {"cannot load"}},
-        {{"capture", "--no-such-option"}, tool::kExitUsage, {"--no-such-option"}},
-        {{"export", (scratch_ / "missing").string(), (scratch_ / "x.pcap").string()},
-         tool::kExitFailure,
-         {"is not a folder"}},
+        {{"capture", "-i", veth, "-o", earlier.string()},
+         refused,
+         {"already holds 2 packet files (1.hda to 2.hda) of an earlier capture", "--replace"}},
+        {{"capture", "-i", veth, "-o", (scratch_ / "read-only").string()},
+         refused,
+         {"no file can be written in it: Read-only file system"}},
+        {{"capture", "-i", veth, "-o", (scratch_ / "full").string()},
+         refused,
+         {"no file can be written in it: No space left on device (the file system is full)"}},
+        {{"capture", "-i", veth, "-o", roots.string()},
+         refused,
+         {"no file can be written in it: Permission denied"},
+         true},
+        {{"capture", "-i", veth, "-o", anybodys.string()},
+         kExitCaptureBase + ResultAdapterFailed,
+         {"cannot open the adapter " + veth, "capturing needs root, or the capabilities"},
+         true},
     };
     for (const Case& failure : cases) {
-        SCOPED_TRACE(failure.arguments[1]);
-        const Finished run = Tool(failure.arguments);
+        SCOPED_TRACE(failure.messages.front());
+        std::string program = MIRROWEN_TOOL;
+        std::vector<std::string> arguments = failure.arguments;
+        if (failure.runAsNobody) {
+            arguments.insert(arguments.begin(), program);
+            arguments.insert(arguments.begin(), asNobody.begin(), asNobody.end());
+            program = "setpriv";
+        }
+        const Finished run = tooltest::Run(program, arguments);
         ASSERT_TRUE(run.exited);
         EXPECT_EQ(run.status, failure.status) << run.errors;
         for (const std::string& message : failure.messages) {
             EXPECT_NE(run.errors.find(message), std::string::npos) << run.errors;
         }
     }
-    EXPECT_FALSE(fs::exists(refusedFolder));
+    EXPECT_EQ(testing::PacketFileNumbers(earlier), (std::vector<int>{1, 2}));
+    EXPECT_TRUE(fs::is_empty(roots));
+
+    network.BringCaptureEndDown();
+    const Finished down = Tool({"capture", "-i", veth, "-o", (scratch_ / "d").string()});
+    EXPECT_EQ(down.status, kExitCaptureBase + ResultAdapterFailed) << down.errors;
+    EXPECT_NE(down.errors.find("the adapter is down; bring it up (ip link set mwcap0 up)"),
+              std::string::npos)
+        << down.errors;
+}
+
+// A packet file that cannot be written ends the capture with its status and the system's reason:
+// a file system that fills up, one that runs out of inodes while it has room, and a symbolic link
+// put at the next packet file's name while the capture runs.
+TEST_F(ToolTest, APacketFileThatCannotBeWrittenIsToldWithTheSystemsReason) {
+    if (const std::string why = Unable(kCapture); !why.empty()) GTEST_SKIP() << why;
+    const testing::VethNamespace network;
+    const testing::FrameSender sender(testing::VethNamespace::kSendEnd);
+    const fs::path full = scratch_ / "full";
+    const fs::path fewInodes = scratch_ / "few-inodes";
+    const fs::path linked = scratch_ / "linked";
+    const testing::TemporaryFileSystem small(full, 64 * 1024);
+    const testing::TemporaryFileSystem sixteenFiles(fewInodes, 1 << 20, 16);
+    const std::vector<std::pair<fs::path, std::string>> cases = {
+        {full, "No space left on device (the file system is full)"},
+        {fewInodes, "No space left on device (no inodes left"},
+        {linked, "Too many levels of symbolic links: a symbolic link stands at that name"},
+    };
+    for (const auto& [folder, reason] : cases) {
+        SCOPED_TRACE(reason);
+        ChildProcess capture(
+            MIRROWEN_TOOL,
+            {"capture", "-i", testing::VethNamespace::CaptureAdapter(), "-o", folder.string()});
+        const int probes = WaitUntilCapturing(capture, sender, folder);
+        ASSERT_GT(probes, 0) << "the capture never stored a frame";
+        if (folder == linked) {
+            fs::create_symlink(scratch_ / "elsewhere", PacketFile(folder, probes + 1));
+        }
+        for (std::uint32_t sequence = 0; sequence < 200 && capture.Running(); ++sequence) {
+            sender.Send(testing::MakeTestFrame(1514, sequence));
+            std::this_thread::sleep_for(20ms);
+        }
+        ASSERT_TRUE(capture.WaitForExit(30s)) << "the capture did not end";
+        EXPECT_EQ(capture.Status(), kExitCaptureBase + ResultFileFailed) << capture.Errors();
+        EXPECT_NE(capture.Errors().find(reason), std::string::npos) << capture.Errors();
+    }
 }
 
 TEST_F(ToolTest, ExportWritesFramesThatTsharkReadsBackExactly) {
@@ -428,7 +664,9 @@ TEST_F(ToolTest, ExportWritesFramesThatTsharkReadsBackExactly) {
     }
 }
 
-TEST_F(ToolTest, ExportReportsAndSkipsFilesThatCannotBeFramesAndStopsAtAGap) {
+// Every packet file is exported in the order of its number, past any gap; the missing numbers
+// and the files that cannot be frames are named, and the status says the pcap is not whole.
+TEST_F(ToolTest, ExportWritesEveryPacketFileAndNamesWhatIsMissingOrSkipped) {
     if (const std::string why = Unable(kTshark); !why.empty()) GTEST_SKIP() << why;
     const fs::path folder = scratch_ / "damaged";
     fs::create_directory(folder);
@@ -439,6 +677,10 @@ TEST_F(ToolTest, ExportReportsAndSkipsFilesThatCannotBeFramesAndStopsAtAGap) {
     fs::create_directory(PacketFile(folder, 4));
     WritePacketFile(PacketFile(folder, 5), testing::PatternBytes(200, 5), modified);
     WritePacketFile(PacketFile(folder, 7), testing::PatternBytes(300, 7), modified);
+    WritePacketFile(PacketFile(folder, 10), testing::PatternBytes(400, 10), modified);
+    WritePacketFile(folder / "010.hda", testing::PatternBytes(500, 11),
+                    modified);  // not a name
+                                // of the capture
 
     const fs::path pcap = scratch_ / "out.pcap";
     const Finished exported = Tool({"export", folder.string(), pcap.string()});
@@ -449,9 +691,14 @@ TEST_F(ToolTest, ExportReportsAndSkipsFilesThatCannotBeFramesAndStopsAtAGap) {
                   std::string::npos)
             << exported.errors;
     }
-    EXPECT_EQ(exported.errors.find(PacketFileName(7)), std::string::npos) << exported.errors;
-    EXPECT_EQ(TsharkFrames(pcap), (std::vector<std::string>{Hex(testing::PatternBytes(100, 1)),
-                                                            Hex(testing::PatternBytes(200, 5))}));
+    EXPECT_NE(exported.errors.find("no packet file for 3 of the numbers 1 to 10: 6, 8 to 9\n"),
+              std::string::npos)
+        << exported.errors;
+    EXPECT_NE(exported.output.find("Exported 4 frames"), std::string::npos) << exported.output;
+    EXPECT_EQ(TsharkFrames(pcap),
+              (std::vector<std::string>{
+                  Hex(testing::PatternBytes(100, 1)), Hex(testing::PatternBytes(200, 5)),
+                  Hex(testing::PatternBytes(300, 7)), Hex(testing::PatternBytes(400, 10))}));
 }
 
 TEST_F(ToolTest, DemoCapturesItsOwnTrafficAndExportsIt) {

@@ -2,7 +2,9 @@
 // a full tmpfs or under a resource limit, armed through the system stand-in (Linux only).
 #include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
+#include <utility>
 
 #include "scripted_capture.h"
 #include "system_stand_in.h"
@@ -40,10 +42,12 @@ TEST_F(FileFaults, InterruptedCallsAndShortWritesStillStoreWholeCountedFiles) {
 
 // A file that cannot be created, written whole or closed ends the call; it is not left behind (a
 // short one would read as a shorter frame), the count stays at the file before it, nothing stays
-// open.
-TEST_F(FileFaults, AFileThatFailsEndsTheCallUncountedAndRemoved) {
-    for (const Fault fault :
-         {Fault::CreateRefused, Fault::WriteCutShortThenNoSpace, Fault::CloseFails}) {
+// open, and errno holds the failed call's reason past the removal and the capture's close.
+TEST_F(FileFaults, AFileThatFailsEndsTheCallUncountedAndRemovedWithItsReason) {
+    const std::pair<Fault, int> faults[] = {{Fault::CreateRefused, EMFILE},
+                                            {Fault::WriteCutShortThenNoSpace, ENOSPC},
+                                            {Fault::CloseFails, EIO}};
+    for (const auto& [fault, reason] : faults) {
         SCOPED_TRACE(static_cast<int>(fault));
         StandInReset();
         system_stand_in::Reset();
@@ -51,6 +55,7 @@ TEST_F(FileFaults, AFileThatFailsEndsTheCallUncountedAndRemoved) {
         system_stand_in::Arm("/2.hda", fault);
         for (unsigned i = 0; i < 3; ++i) QueueFrame(PatternBytes(1514, i));
         EXPECT_EQ(Capture(), ResultFileFailed);
+        EXPECT_EQ(systemError_, static_cast<std::uint32_t>(reason));
         EXPECT_EQ(system_stand_in::FaultsMet(), 1);
         EXPECT_EQ(fileCount_, 1);
         EXPECT_EQ(ReadWholeFile(PacketFile(1)), PatternBytes(1514, 0));

@@ -1,3 +1,9 @@
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <cerrno>
+#endif
+
 #include <filesystem>
 #include <string>
 
@@ -8,6 +14,15 @@ namespace mirrowen::testing {
 namespace {
 
 namespace fs = std::filesystem;
+
+// What the system answers where a folder stands at a file's name, and for a name that is too long.
+#if defined(_WIN32)
+constexpr std::uint32_t kFolderAtTheName = ERROR_ACCESS_DENIED;
+constexpr std::uint32_t kNameTooLong = ERROR_FILENAME_EXCED_RANGE;
+#else
+constexpr std::uint32_t kFolderAtTheName = EISDIR;
+constexpr std::uint32_t kNameTooLong = ENAMETOOLONG;
+#endif
 
 using PacketFiles = ScriptedCapture;
 
@@ -41,10 +56,13 @@ TEST_F(PacketFiles, EveryCallNumbersFromOneAndLeavesHigherOldFilesAlone) {
     EXPECT_EQ(ReadWholeFile(PacketFile(5)), PatternBytes(100, 4));
 }
 
-TEST_F(PacketFiles, AFileThatCannotBeCreatedEndsTheCallWithTheCountBeforeIt) {
+// The system's reason is left for the host, past the capture's close (which the stand-in makes
+// leave an error code of its own).
+TEST_F(PacketFiles, AFileThatCannotBeCreatedEndsTheCallWithTheCountBeforeItAndTheReason) {
     fs::create_directories(PacketFile(4));  // a directory holds the name of file 4
     for (unsigned i = 0; i < 6; ++i) QueueFrame(PatternBytes(100, i));
     EXPECT_EQ(Capture(), ResultFileFailed);
+    EXPECT_EQ(systemError_, kFolderAtTheName);
     EXPECT_EQ(fileCount_, 3);
     EXPECT_EQ(StandInReadCount(), 4);
     EXPECT_EQ(StandInCloseCount(), 1);
@@ -65,6 +83,7 @@ TEST_F(PacketFiles, ANameBeyondThePathLimitCannotBeCreated) {
     folder = tooLong.string();
     QueueFrame(PatternBytes(100));
     EXPECT_EQ(CaptureInto(folder), ResultFileFailed);
+    EXPECT_EQ(systemError_, kNameTooLong);
     EXPECT_EQ(fileCount_, 0);
     EXPECT_EQ(StandInCloseCount(), 1);
     EXPECT_TRUE(fs::is_empty(tooLong));

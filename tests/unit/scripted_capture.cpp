@@ -8,7 +8,10 @@ std::int32_t ScriptedCapture::Capture(const std::string& adapter) {
 }
 
 std::int32_t ScriptedCapture::CaptureInto(std::string& folder, const std::string& adapter) {
-    return Mirrowen(adapter.c_str(), nullptr, folder.data(), &stopFlag_, &fileCount_);
+    const std::int32_t result =
+        Mirrowen(adapter.c_str(), nullptr, folder.data(), &stopFlag_, &fileCount_);
+    systemError_ = LastSystemError();
+    return result;
 }
 
 void ScriptedCapture::QueueFrame(const Bytes& frame) {

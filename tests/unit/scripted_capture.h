@@ -30,7 +30,7 @@ class ScriptedCapture : public KeepsDescriptors {
     }
 
     // Calls Mirrowen on the calling thread; the stop flag starts at 1 and the count at -1, so
-    // that the reset shows.
+    // that the reset shows. The system's error code at the return is kept in systemError_.
     std::int32_t Capture(const std::string& adapter = AdapterName("eth0"));
     std::int32_t CaptureInto(std::string& folder, const std::string& adapter = AdapterName("eth0"));
 
@@ -41,6 +41,7 @@ class ScriptedCapture : public KeepsDescriptors {
     std::filesystem::path folder_ = scratch_.path() / "caps";
     std::int32_t stopFlag_ = 1;
     std::int32_t fileCount_ = -1;
+    std::uint32_t systemError_ = 0;
 };
 
 }  // namespace mirrowen::testing

@@ -31,7 +31,8 @@ class WindowsOnly : public ::testing::Test {
 };
 
 // The library opens packet files without sharing, so a file that anybody holds open, even with
-// all sharing allowed, cannot be replaced; the count stays at the file before it.
+// all sharing allowed, cannot be replaced; the count stays at the file before it, and the last
+// error says why.
 TEST_F(WindowsOnly, AFileHeldOpenByAnotherGives5WithTheCountOfTheFilesBefore) {
     for (const DWORD sharing : {DWORD{0}, DWORD{FILE_SHARE_READ | FILE_SHARE_WRITE}}) {
         SCOPED_TRACE(sharing);
@@ -43,8 +44,11 @@ TEST_F(WindowsOnly, AFileHeldOpenByAnotherGives5WithTheCountOfTheFilesBefore) {
         ASSERT_NE(held, INVALID_HANDLE_VALUE);
         for (unsigned seed = 1; seed <= 5; ++seed) QueueFrame(PatternBytes(100, seed));
 
-        EXPECT_EQ(CallInto(scratch.path()), ResultFileFailed);
+        const std::int32_t result = CallInto(scratch.path());
+        const DWORD reason = GetLastError();
         CloseHandle(held);
+        EXPECT_EQ(result, ResultFileFailed);
+        EXPECT_EQ(reason, DWORD{ERROR_SHARING_VIOLATION});
         EXPECT_EQ(fileCount, 3);
         EXPECT_EQ(ReadWholeFile(PacketFile(scratch.path(), 3)), PatternBytes(100, 3));
         EXPECT_EQ(ReadWholeFile(PacketFile(scratch.path(), 4)), PatternBytes(10, 1));

@@ -4,17 +4,22 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <optional>
 #include <thread>
 
+#include "adapter_list.h"
+#include "capture/capture_buffer.h"
 #include "exit_status.h"
 #include "frame_printer.h"
 #include "library_names.h"
+#include "packet_folder.h"
 
 namespace mirrowen::tool {
 
@@ -38,6 +43,9 @@ extern "C" void RequestStop(int signalNumber) {
     std::atomic_ref<std::int32_t>(stopFlag).store(1);
 }
 
+// Ctrl-C, a termination, and the hang-up of a terminal or ssh session that went away.
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
 class StopSignals {
   public:
     StopSignals() {
@@ -46,19 +54,20 @@ class StopSignals {
         sigemptyset(&action.sa_mask);
         // A second Ctrl-C gets the default action, for a capture that does not stop.
         action.sa_flags = SA_RESETHAND;
-        sigaction(SIGINT, &action, &previousInterrupt_);
-        sigaction(SIGTERM, &action, &previousTerminate_);
+        for (std::size_t index = 0; index < std::size(kStopSignals); ++index) {
+            sigaction(kStopSignals[index], &action, &previous_[index]);
+        }
     }
     ~StopSignals() {
-        sigaction(SIGINT, &previousInterrupt_, nullptr);
-        sigaction(SIGTERM, &previousTerminate_, nullptr);
+        for (std::size_t index = 0; index < std::size(kStopSignals); ++index) {
+            sigaction(kStopSignals[index], &previous_[index], nullptr);
+        }
     }
     StopSignals(const StopSignals&) = delete;
     StopSignals& operator=(const StopSignals&) = delete;
 
   private:
-    struct sigaction previousInterrupt_ {};
-    struct sigaction previousTerminate_ {};
+    struct sigaction previous_[std::size(kStopSignals)]{};
 };
 
 // Blocks the stop signals on this thread for as long as it lives. Threads started meanwhile inherit
@@ -69,8 +78,7 @@ class StopSignalsBlocked {
     StopSignalsBlocked() {
         sigset_t stopSignals;
         sigemptyset(&stopSignals);
-        sigaddset(&stopSignals, SIGINT);
-        sigaddset(&stopSignals, SIGTERM);
+        for (const int stopSignal : kStopSignals) sigaddset(&stopSignals, stopSignal);
         pthread_sigmask(SIG_BLOCK, &stopSignals, &previous_);
     }
     ~StopSignalsBlocked() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
@@ -110,8 +118,14 @@ void ShowProgress(std::int32_t files, double seconds, bool overwrite) {
 std::string StopText(const CaptureOutcome& outcome) {
     switch (outcome.reason) {
         case StopReason::Signal:
-            return outcome.signalNumber == SIGINT ? "stopped by Ctrl-C (SIGINT)"
-                                                  : "stopped by SIGTERM";
+            switch (outcome.signalNumber) {
+                case SIGINT:
+                    return "stopped by Ctrl-C (SIGINT)";
+                case SIGHUP:
+                    return "stopped by SIGHUP (the terminal or session went away)";
+                default:
+                    return "stopped by SIGTERM";
+            }
         case StopReason::FileLimit:
             return "stopped at the requested file count";
         case StopReason::Duration:
@@ -122,6 +136,18 @@ std::string StopText(const CaptureOutcome& outcome) {
             break;
     }
     return "the capture source ended";
+}
+
+// "Capturing on rpcap://eth0 into /x/captures with a 384 MiB capture ring; frames of 60 bytes or
+// fewer are not stored." The ring as the module will ask for it, with the setting made for it.
+void ShowStartLine(const CaptureRequest& request) {
+    constexpr std::size_t kMiB = std::size_t{1} << 20;
+    const std::size_t ringBytes = capture::CaptureBufferBytes();
+    const std::string ring = ringBytes != 0 ? std::to_string(ringBytes / kMiB) + " MiB capture ring"
+                                            : "capture ring of libpcap's default size";
+    std::cerr << "Capturing on " << request.adapterName << " into " << request.folderPath
+              << " with a " << ring << "; frames of " << kLargestUnstoredFrame
+              << " bytes or fewer are not stored." << std::endl;
 }
 
 }  // namespace
@@ -141,13 +167,20 @@ CaptureOutcome RunCapture(MirrowenFunction mirrowen, const CaptureRequest& reque
     // The module may cut one trailing separator off the folder in this buffer while it runs.
     std::string folderBuffer = request.folderPath;
     std::atomic<std::int32_t> result{0};
+    std::atomic<int> systemError{0};
     std::atomic<bool> finished{false};
     CaptureOutcome outcome;
 
+    // Set before any thread starts: the module reads it at the call.
+    if (request.bufferMiB) {
+        setenv(capture::kCaptureBufferVariable, std::to_string(*request.bufferMiB).c_str(), 1);
+    }
+    if (!request.quiet) ShowStartLine(request);
+
     // A progress line redrawn with "\r" would garble frame lines on the same terminal: then only
     // the plain line at the end is printed.
-    const bool overwriteProgress =
-        isatty(STDERR_FILENO) != 0 && !(request.showFrames && isatty(STDOUT_FILENO) != 0);
+    const bool overwriteProgress = !request.quiet && isatty(STDERR_FILENO) != 0 &&
+                                   !(request.showFrames && isatty(STDOUT_FILENO) != 0);
     const StopSignals signals;
     const Clock::time_point start = Clock::now();
     std::thread worker;
@@ -155,9 +188,10 @@ CaptureOutcome RunCapture(MirrowenFunction mirrowen, const CaptureRequest& reque
     std::cout.flush();  // the printer writes to the descriptor itself
     {
         const StopSignalsBlocked blocked;
-        worker = std::thread([mirrowen, &request, &folderBuffer, &result, &finished] {
+        worker = std::thread([mirrowen, &request, &folderBuffer, &result, &systemError, &finished] {
             result.store(mirrowen(request.adapterName.c_str(), nullptr, folderBuffer.data(),
                                   &stopFlag, &fileCount));
+            systemError.store(errno);  // first thing: it is this thread's
             finished.store(true);
         });
         if (request.showFrames) printer.emplace(request.folderPath, fileCount, request.fileLimit);
@@ -187,6 +221,7 @@ CaptureOutcome RunCapture(MirrowenFunction mirrowen, const CaptureRequest& reque
     }
     worker.join();
     outcome.result = result.load();
+    outcome.systemError = systemError.load();
     outcome.files = count.load();
     // The module stores every frame of the block the capture library hands over before the stop
     // can take effect, so a count may be passed by a few files: those are removed, and exactly the
@@ -199,7 +234,7 @@ CaptureOutcome RunCapture(MirrowenFunction mirrowen, const CaptureRequest& reque
     outcome.seconds = SecondsSince(start);
     if (printer) printer->Finish();
     if (overwriteProgress) std::cerr << "\r\033[K";
-    if (outcome.result == ResultFinished) {
+    if (outcome.result == ResultFinished && !request.quiet) {
         ShowProgress(outcome.files, outcome.seconds, false);
     }
     return outcome;
@@ -215,37 +250,35 @@ int ReportCapture(const CaptureRequest& request, const CaptureOutcome& outcome) 
             std::cout << "Captured " << outcome.files << " packet files from " << adapter
                       << " into " << folder << " in " << timing << "; " << StopText(outcome)
                       << ".\n";
-            const std::filesystem::path next =
-                std::filesystem::path(folder) / PacketFileName(outcome.files + 1);
-            std::error_code error;
-            if (std::filesystem::exists(next, error)) {
-                std::cerr << "mirrowen: note: " << next.string()
-                          << " and perhaps more are left from an earlier capture; 'mirrowen "
-                             "export' would include them, so remove them or use a fresh folder\n";
-            }
             return kExitSuccess;
         }
         case ResultRefused:
-            std::cerr << "mirrowen: the output folder " << folder
-                      << " was refused: it is not a folder and could not be created; make sure "
-                         "its parent folder exists and is writable, or choose another with -o\n";
+            // The tool's own check passed a moment before: the folder went or changed meanwhile.
+            std::cerr << "mirrowen: the capture module refused the output folder " << folder
+                      << ": it is no longer a folder and could not be created again\n";
             break;
         case ResultAdapterFailed:
-            std::cerr << "mirrowen: cannot open the adapter " << adapter
-                      << " (reason above); check its name with 'mirrowen list', and run as root "
-                         "or grant the program CAP_NET_RAW and CAP_NET_ADMIN\n";
+            std::cerr << "mirrowen: cannot open the adapter " << adapter << " (reason above); "
+                      << AdapterOpenAdvice(adapter.substr(kAdapterPrefix.size())) << '\n';
             break;
         case ResultNotEthernet:
             std::cerr << "mirrowen: the adapter " << adapter
                       << " does not carry Ethernet frames; choose an Ethernet or loopback adapter "
                          "from 'mirrowen list' (pseudo-devices such as 'any' are not Ethernet)\n";
             break;
-        case ResultFileFailed:
+        case ResultFileFailed: {
             std::cerr << "mirrowen: cannot write packet file " << PacketFileName(outcome.files + 1)
                       << " in " << folder << " (" << outcome.files
-                      << " files were written before it); check the folder's free space and "
-                         "permissions\n";
+                      << " files were written before it): "
+                      << (outcome.systemError != 0 ? FileSystemReason(outcome.systemError, folder)
+                                                   : "the capture module gave no reason");
+            if (outcome.systemError == ELOOP) {
+                std::cerr << ": a symbolic link stands at that name, and the capture never "
+                             "follows one";
+            }
+            std::cerr << '\n';
             break;
+        }
         case ResultCaptureError:
             std::cerr << "mirrowen: the capture on " << adapter << " failed while reading, after "
                       << outcome.files

@@ -16,7 +16,9 @@ struct CaptureRequest {
     std::string folderPath;
     std::optional<std::int64_t> fileLimit;  // stop at this many files; any written past it go
     std::optional<double> durationSeconds;  // stop after this long
+    std::optional<std::int64_t> bufferMiB;  // the capture ring's size, set for the module's call
     bool showFrames = false;                // print a line per stored frame on stdout
+    bool quiet = false;                     // no start line and no progress line
 };
 
 enum class StopReason { None, Signal, FileLimit, Duration, OutputClosed };
@@ -27,13 +29,15 @@ struct CaptureOutcome {
     double seconds = 0;
     StopReason reason = StopReason::None;
     int signalNumber = 0;
+    int systemError = 0;  // errno as the call left it: the reason after ResultFileFailed
 };
 
 // Prepends "rpcap://" unless the name already carries it, so "lo" and "rpcap://lo" both work.
 std::string AdapterSourceName(const std::string& name);
 
-// Runs the capture to its end. SIGINT and SIGTERM request a stop while it runs; a second one
-// ends the process at once.
+// Runs the capture to its end, after a start line on stderr that names the adapter, the folder and
+// the capture ring, unless quiet. SIGINT, SIGTERM and SIGHUP request a stop while it runs; a
+// second one ends the process at once.
 CaptureOutcome RunCapture(MirrowenFunction mirrowen, const CaptureRequest& request);
 
 // Prints the one-line summary (stdout) or the failure line (stderr) for an outcome and returns

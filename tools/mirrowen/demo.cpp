@@ -15,6 +15,7 @@
 #include "descriptor.h"
 #include "exit_status.h"
 #include "library_names.h"
+#include "packet_folder.h"
 #include "pcap_export.h"
 
 namespace mirrowen::tool {
@@ -63,14 +64,6 @@ void SendLoopbackTraffic(const std::stop_token& stop, const std::filesystem::pat
     }
 }
 
-// Removes the packet files of an earlier demo, so that the export holds this run's frames only.
-void RemoveEarlierPacketFiles(const std::filesystem::path& folder) {
-    std::error_code error;
-    for (int number = 1;; ++number) {
-        if (!std::filesystem::remove(folder / PacketFileName(number), error)) break;
-    }
-}
-
 }  // namespace
 
 int RunDemo(MirrowenFunction mirrowen, const std::string& outputFolder, bool showFrames) {
@@ -84,7 +77,11 @@ int RunDemo(MirrowenFunction mirrowen, const std::string& outputFolder, bool sho
                   << "; choose another folder with -o\n";
         return kExitFailure;
     }
-    RemoveEarlierPacketFiles(captures);
+    // The export is to hold this run's frames only: an earlier demo's packet files go.
+    if (const int status = PrepareCaptureFolder(captures.string(), true, true);
+        status != kExitSuccess) {
+        return status;
+    }
 
     CaptureRequest request;
     request.adapterName = AdapterName("lo");

@@ -11,11 +11,12 @@
 namespace mirrowen::tool {
 
 inline constexpr int kExitSuccess = 0;
-inline constexpr int kExitFailure = 1;         // the command failed; a line on stderr says why
-inline constexpr int kExitUsage = 2;           // a bad option or argument
-inline constexpr int kExitModuleMissing = 3;   // the capture module could not be loaded
-inline constexpr int kExitFramesSkipped = 4;   // export: pcap written, some packet files skipped
-inline constexpr int kExitCaptureBase = 10;    // capture: 10 + the module's result code (12..16)
+inline constexpr int kExitFailure = 1;        // the command failed; a line on stderr says why
+inline constexpr int kExitUsage = 2;          // a bad option or argument
+inline constexpr int kExitModuleMissing = 3;  // the capture module could not be loaded
+inline constexpr int kExitFramesSkipped =
+    4;                                       // export: pcap written, but numbers missing or skipped
+inline constexpr int kExitCaptureBase = 10;  // capture: 10 + the module's result code (12..16)
 inline constexpr int kExitUnknownResult = 17;  // capture: the module returned a code outside 1..6
 
 enum class Command { Capture, Export };
@@ -27,20 +28,23 @@ struct ExitStatusMeaning {
 };
 
 inline constexpr ExitStatusMeaning kExitStatuses[] = {
-    {kExitSuccess, Command::Capture, "finished (Ctrl-C, --count or --duration)"},
+    {kExitSuccess, Command::Capture, "finished (Ctrl-C, SIGTERM, SIGHUP, --count or --duration)"},
     {kExitFailure, Command::Capture, "other failure"},
-    {kExitUsage, Command::Capture, "bad option"},
+    {kExitUsage, Command::Capture, "bad option or argument"},
     {kExitModuleMissing, Command::Capture, "capture module not found"},
-    {kExitCaptureBase + ResultRefused, Command::Capture, "output folder refused"},
+    {kExitCaptureBase + ResultRefused, Command::Capture,
+     "output folder refused (unusable, or holding an earlier capture)"},
     {kExitCaptureBase + ResultAdapterFailed, Command::Capture, "adapter cannot be opened"},
     {kExitCaptureBase + ResultNotEthernet, Command::Capture, "adapter is not Ethernet"},
-    {kExitCaptureBase + ResultFileFailed, Command::Capture, "a packet file cannot be written"},
+    {kExitCaptureBase + ResultFileFailed, Command::Capture,
+     "a packet file cannot be written (the system's reason on stderr)"},
     {kExitCaptureBase + ResultCaptureError, Command::Capture, "the capture failed while reading"},
     {kExitUnknownResult, Command::Capture, "unknown result from the module"},
     {kExitSuccess, Command::Export, "all written"},
     {kExitFailure, Command::Export, "failure"},
+    {kExitUsage, Command::Export, "bad option or argument"},
     {kExitFramesSkipped, Command::Export,
-     "written, but some packet files were skipped (listed on stderr)"},
+     "written, but numbers are missing or packet files could not be frames (listed on stderr)"},
 };
 
 // "Exit status: 0 <meaning>; 1 <meaning>; ..." for one command's help.

@@ -1,19 +1,39 @@
 // The names the module gives and takes, for everything around it that must agree with it: its
-// packet files are <n>.hda, and it drops the adapter name's first 8 bytes, written "rpcap://".
+// packet files are <n>.hda, numbered from 1 within 32 bits, and hold only frames of more than 60
+// bytes; it drops the adapter name's first 8 bytes, written "rpcap://".
 #pragma once
 
+#include <charconv>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
 namespace mirrowen {
 
 inline constexpr std::string_view kAdapterPrefix = "rpcap://";
+inline constexpr std::string_view kPacketFileExtension = ".hda";
+// Frames of this many captured bytes or fewer are never stored.
+inline constexpr int kLargestUnstoredFrame = 60;
 
 inline std::string AdapterName(std::string_view device) {
     return std::string(kAdapterPrefix) + std::string(device);
 }
 
-inline std::string PacketFileName(std::int64_t number) { return std::to_string(number) + ".hda"; }
+inline std::string PacketFileName(std::int64_t number) {
+    return std::to_string(number) + std::string(kPacketFileExtension);
+}
+
+// The number of a packet file's name as the module writes it ("17.hda": 17; no sign, no leading
+// zero, 1 to 2147483647), or nothing for any other name.
+inline std::optional<std::int32_t> PacketFileNumber(std::string_view name) {
+    if (!name.ends_with(kPacketFileExtension)) return std::nullopt;
+    const std::string_view digits = name.substr(0, name.size() - kPacketFileExtension.size());
+    if (digits.empty() || digits.front() < '1' || digits.front() > '9') return std::nullopt;
+    std::int32_t number = 0;
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
+    if (error != std::errc{} || end != digits.data() + digits.size()) return std::nullopt;
+    return number;
+}
 
 }  // namespace mirrowen

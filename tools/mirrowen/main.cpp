@@ -4,31 +4,57 @@
 #include <csignal>
 #include <cstdint>
 #include <filesystem>
+#include <iostream>
 #include <string>
 
 #include "adapter_list.h"
+#include "arguments.h"
+#include "capture/capture_buffer.h"
 #include "capture_session.h"
 #include "demo.h"
 #include "exit_status.h"
 #include "library_names.h"
 #include "module_loader.h"
+#include "packet_folder.h"
 #include "pcap_export.h"
 
 namespace {
 
 using namespace mirrowen::tool;
 
-int Capture(const std::string& adapter, const std::string& folder, std::int64_t fileLimit,
-            double durationSeconds, bool showFrames, const std::string& library) {
+struct CaptureOptions {
+    std::string adapter = mirrowen::AdapterName("lo");
+    std::string folder = "captures";
+    std::int64_t fileLimit = 0;
+    std::string duration;
+    std::int64_t bufferMiB = 0;
+    bool showFrames = false;
+    bool quiet = false;
+    bool replace = false;
+};
+
+int Capture(const CaptureOptions& options, const std::string& library) {
     const std::optional<LoadedModule> module = LoadModule(library);
     if (!module) return kExitModuleMissing;
     CaptureRequest request;
-    request.adapterName = AdapterSourceName(adapter);
+    request.adapterName = AdapterSourceName(options.adapter);
     // An absolute path names the folder plainly in every message.
-    request.folderPath = std::filesystem::absolute(folder).string();
-    if (fileLimit > 0) request.fileLimit = fileLimit;
-    if (durationSeconds > 0) request.durationSeconds = durationSeconds;
-    request.showFrames = showFrames;
+    std::error_code error;
+    request.folderPath = std::filesystem::absolute(options.folder, error).string();
+    if (error) {
+        std::cerr << "mirrowen: cannot tell where " << options.folder << " is: " << error.message()
+                  << '\n';
+        return kExitFailure;
+    }
+    if (const int status = PrepareCaptureFolder(request.folderPath, options.replace, options.quiet);
+        status != kExitSuccess) {
+        return status;
+    }
+    if (options.fileLimit > 0) request.fileLimit = options.fileLimit;
+    if (!options.duration.empty()) request.durationSeconds = DurationSeconds(options.duration);
+    if (options.bufferMiB > 0) request.bufferMiB = options.bufferMiB;
+    request.showFrames = options.showFrames;
+    request.quiet = options.quiet;
     return ReportCapture(request, RunCapture(module->function, request));
 }
 
@@ -47,67 +73,115 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
     CLI::App app{"Writes live network traffic to disk, one file per frame.", "mirrowen"};
     app.set_version_flag("--version", "mirrowen " MIRROWEN_VERSION);
-    app.require_subcommand(1);
+    app.require_subcommand(0, 1);
+    app.failure_message(OneLineFailure);
+    bool listFlag = false;
+    app.add_flag("-D,--list-adapters", listFlag,
+                 "List the adapters, as 'mirrowen list' does (tcpdump's -D numbers them; these "
+                 "are the names -i takes)");
 
-    CLI::App* list = app.add_subcommand("list", "List the adapters libpcap can open");
+    CLI::App* list = app.add_subcommand(
+        "list", "List the adapters libpcap can open, and whether each carries Ethernet");
 
-    std::string adapter = mirrowen::AdapterName("lo");
-    std::string folder = "captures";
-    std::int64_t fileLimit = 0;
-    double durationSeconds = 0;
+    CaptureOptions options;
     std::string library;
-    bool showFrames = false;
+    const std::string skipped = "Frames of " + std::to_string(mirrowen::kLargestUnstoredFrame) +
+                                " bytes or fewer (ARP, a TCP RST, small UDP) are never stored";
     constexpr const char* kShowHelp =
         "Print a line per stored frame as its file is written, as tcpdump does; frames that come "
         "faster than the lines can follow are left out, with a line saying how many";
+    constexpr std::uint64_t kMiB = std::uint64_t{1} << 20;
     CLI::App* capture = app.add_subcommand(
         "capture", "Capture one adapter's frames into a folder, one file each, until Ctrl-C");
-    capture->add_option("-i,--adapter", adapter, "Adapter to capture, e.g. rpcap://eth0 or eth0")
-        ->capture_default_str();
-    capture->add_option("-o,--output", folder, "Folder for the packet files 1.hda, 2.hda, ...")
-        ->capture_default_str();
-    capture->add_option("--count", fileLimit, "Stop at N packet files: exactly N are left")
+    capture
+        ->add_option("-i,--adapter", options.adapter,
+                     "Adapter to capture, e.g. rpcap://eth0 or eth0")
+        ->capture_default_str()
+        ->check(AdapterArgument());
+    capture
+        ->add_option("-o,--output", options.folder, "Folder for the packet files 1.hda, 2.hda, ...")
+        ->capture_default_str()
+        ->check(NonEmptyPath("folder path"));
+    capture
+        ->add_option("-c,--count", options.fileLimit,
+                     "Stop at N packet files: exactly N are left (tcpdump's -c counts every "
+                     "packet; this counts stored frames)")
         ->type_name("N")
         ->check(CLI::Range(std::int64_t{1}, std::int64_t{INT32_MAX}));
-    capture->add_option("--duration", durationSeconds, "Stop after this many seconds")
-        ->type_name("SECONDS")
-        ->check(CLI::Range(0.001, 1e7));
-    capture->add_flag("--show", showFrames, kShowHelp);
+    capture
+        ->add_option("--duration", options.duration,
+                     "Stop after this long: 30 or 30s, 5m, 1h (fractions too: 1.5m)")
+        ->type_name("TIME")
+        ->check(DurationArgument());
+    capture
+        ->add_option("-B,--buffer-size", options.bufferMiB,
+                     "The kernel's capture ring in MiB, 1 to " +
+                         std::to_string(mirrowen::capture::kLargestCaptureBufferMiB) +
+                         " (default " +
+                         std::to_string(mirrowen::capture::CaptureBufferBytes(nullptr, 0) / kMiB) +
+                         ", never more than a sixteenth of the machine's memory): sets " +
+                         mirrowen::capture::kCaptureBufferVariable +
+                         " for the capture. tcpdump's -B counts KiB")
+        ->type_name("MiB")
+        ->check(CLI::Range(std::int64_t{1},
+                           static_cast<std::int64_t>(mirrowen::capture::kLargestCaptureBufferMiB)));
+    capture->add_flag("-q,--quiet", options.quiet,
+                      "No start line and no progress line on stderr; the summary and every failure "
+                      "are still told (tcpdump's -q shortens its packet lines instead)");
+    capture->add_flag("--replace", options.replace,
+                      "Remove the packet files of an earlier capture from the folder before this "
+                      "one starts; without it such a folder is refused, as the two would mix");
+    capture->add_flag("--show", options.showFrames, kShowHelp);
     capture->add_option("--library", library, "The capture module to load (Mirrowen.so)")
-        ->type_name("PATH");
-    capture->footer(ExitStatusHelp(Command::Capture));
+        ->type_name("PATH")
+        ->check(NonEmptyPath("module path"));
+    capture->footer(skipped + ": a capture holds fewer files than tcpdump counts packets. " +
+                    ExitStatusHelp(Command::Capture));
 
     std::string exportFolder;
     std::string exportOutput;
     CLI::App* exporter = app.add_subcommand(
         "export", "Write a folder's packet files into one pcap file for Wireshark or tshark");
-    exporter->add_option("FOLDER", exportFolder, "Folder holding 1.hda, 2.hda, ...")->required();
-    exporter->add_option("OUTPUT", exportOutput, "The pcap file to write")->required();
+    exporter->add_option("FOLDER", exportFolder, "Folder holding 1.hda, 2.hda, ...")
+        ->required()
+        ->check(NonEmptyPath("folder path"));
+    exporter->add_option("OUTPUT", exportOutput, "The pcap file to write")
+        ->required()
+        ->check(NonEmptyPath("output file name"));
     exporter->footer(
-        "Frame times are the capture times the packet files carry as their modification times, "
-        "to the nanosecond. " +
+        "Every packet file is written, in the order of its number; numbers missing between 1 and "
+        "the highest are named on stderr. Frame times are the capture times the packet files "
+        "carry as their modification times, to the nanosecond. " +
         ExitStatusHelp(Command::Export));
 
     std::string demoFolder = "mirrowen-demo";
     CLI::App* demo = app.add_subcommand(
         "demo", "Capture a few seconds of loopback traffic the demo sends itself, export a pcap");
     demo->add_option("-o,--output", demoFolder, "Folder for the demo's packet files and pcap")
-        ->capture_default_str();
-    demo->add_flag("--show", showFrames, kShowHelp);
+        ->capture_default_str()
+        ->check(NonEmptyPath("folder path"));
+    demo->add_flag("--show", options.showFrames, kShowHelp);
     demo->add_option("--library", library, "The capture module to load (Mirrowen.so)")
-        ->type_name("PATH");
+        ->type_name("PATH")
+        ->check(NonEmptyPath("module path"));
 
     try {
         app.parse(argc, argv);
+        if (listFlag && app.get_subcommands().size() > (*list ? 1U : 0U)) {
+            throw CLI::ValidationError("-D", "it lists the adapters and takes no other command");
+        }
+        if (!listFlag && app.get_subcommands().empty()) {
+            throw CLI::RequiredError("a command (list, capture, export or demo) or -D");
+        }
     } catch (const CLI::ParseError& error) {
         return app.exit(error) == 0 ? kExitSuccess : kExitUsage;
     }
 
-    if (*list) return ListAdapters();
-    if (*capture) return Capture(adapter, folder, fileLimit, durationSeconds, showFrames, library);
+    if (listFlag || *list) return ListAdapters();
+    if (*capture) return Capture(options, library);
     if (*exporter) {
         return ReportExport(exportFolder, exportOutput, ExportToPcap(exportFolder, exportOutput));
     }
-    if (*demo) return Demo(demoFolder, showFrames, library);
+    if (*demo) return Demo(demoFolder, options.showFrames, library);
     return kExitUsage;
 }

@@ -13,6 +13,7 @@
 
 #include "exit_status.h"
 #include "library_names.h"
+#include "packet_folder.h"
 
 namespace mirrowen::tool {
 
@@ -26,23 +27,22 @@ struct PacketFile {
     timespec modified{};
 };
 
-enum class Lookup { Missing, Unusable, Usable };
-
-Lookup ReadPacketFile(const std::string& path, PacketFile& packet) {
+// False, with the reason on stderr, for a file that cannot be a frame.
+bool ReadPacketFile(const std::string& path, PacketFile& packet) {
     struct stat status {};
     if (stat(path.c_str(), &status) != 0) {
-        if (errno == ENOENT) return Lookup::Missing;
-        std::cerr << "mirrowen: skipped " << path << ": " << std::strerror(errno) << '\n';
-        return Lookup::Unusable;
+        const int error = errno;  // before the writes below
+        std::cerr << "mirrowen: skipped " << path << ": " << std::strerror(error) << '\n';
+        return false;
     }
     if (!S_ISREG(status.st_mode)) {
         std::cerr << "mirrowen: skipped " << path << ": not a regular file\n";
-        return Lookup::Unusable;
+        return false;
     }
     if (status.st_size == 0 || status.st_size > kLargestFrame) {
         std::cerr << "mirrowen: skipped " << path << ": " << status.st_size
                   << " bytes cannot be a frame (1 to " << kLargestFrame << " bytes)\n";
-        return Lookup::Unusable;
+        return false;
     }
     packet.bytes.resize(static_cast<std::size_t>(status.st_size));
     packet.modified = status.st_mtim;
@@ -50,9 +50,34 @@ Lookup ReadPacketFile(const std::string& path, PacketFile& packet) {
     file.read(reinterpret_cast<char*>(packet.bytes.data()), status.st_size);
     if (!file || file.peek() != std::char_traits<char>::eof()) {
         std::cerr << "mirrowen: skipped " << path << ": it could not be read whole\n";
-        return Lookup::Unusable;
+        return false;
     }
-    return Lookup::Usable;
+    return true;
+}
+
+// The numbers from 1 to the highest of `numbers` (ascending) that are not among them; says which
+// on stderr, a few runs at most.
+std::int64_t ReportMissingNumbers(const std::vector<std::int32_t>& numbers) {
+    constexpr int kRunsNamed = 10;
+    std::int64_t missing = 0;
+    int runs = 0;
+    std::string named;
+    std::int64_t expected = 1;
+    for (const std::int32_t number : numbers) {
+        if (number > expected) {
+            missing += number - expected;
+            if (runs++ < kRunsNamed) {
+                named += (named.empty() ? "" : ", ") + std::to_string(expected);
+                if (number - 1 > expected) named += " to " + std::to_string(number - 1);
+            }
+        }
+        expected = std::int64_t{number} + 1;
+    }
+    if (missing == 0) return 0;
+    if (runs > kRunsNamed) named += " and " + std::to_string(runs - kRunsNamed) + " more runs";
+    std::cerr << "mirrowen: no packet file for " << missing << " of the numbers 1 to "
+              << numbers.back() << ": " << named << '\n';
+    return missing;
 }
 
 struct DeadCloser {
@@ -66,6 +91,13 @@ ExportReport ExportToPcap(const std::string& folder, const std::string& outputPa
     struct stat folderStatus {};
     if (stat(folder.c_str(), &folderStatus) != 0 || !S_ISDIR(folderStatus.st_mode)) {
         std::cerr << "mirrowen: " << folder << " is not a folder\n";
+        return report;
+    }
+    std::error_code listError;
+    const std::vector<std::int32_t> numbers = PacketFileNumbers(folder, listError);
+    if (listError) {
+        std::cerr << "mirrowen: cannot read the folder " << folder << ": " << listError.message()
+                  << '\n';
         return report;
     }
     // Nanosecond timestamps: the capture times the packet files carry, at their full precision.
@@ -83,11 +115,8 @@ ExportReport ExportToPcap(const std::string& folder, const std::string& outputPa
     }
 
     PacketFile packet;
-    for (std::int64_t number = 1;; ++number) {
-        const std::string path = folder + "/" + PacketFileName(number);
-        const Lookup lookup = ReadPacketFile(path, packet);
-        if (lookup == Lookup::Missing) break;
-        if (lookup == Lookup::Unusable) {
+    for (const std::int32_t number : numbers) {
+        if (!ReadPacketFile(folder + "/" + PacketFileName(number), packet)) {
             ++report.skipped;
             continue;
         }
@@ -99,6 +128,8 @@ ExportReport ExportToPcap(const std::string& folder, const std::string& outputPa
         pcap_dump(reinterpret_cast<u_char*>(dumper), &header, packet.bytes.data());
         ++report.frames;
     }
+
+    report.missing = ReportMissingNumbers(numbers);
 
     const bool flushed = pcap_dump_flush(dumper) == 0 && std::ferror(pcap_dump_file(dumper)) == 0;
     pcap_dump_close(dumper);
@@ -114,9 +145,10 @@ int ReportExport(const std::string& folder, const std::string& outputPath,
                  const ExportReport& report) {
     if (!report.written) return kExitFailure;
     std::cout << "Exported " << report.frames << " frames from " << folder << " to " << outputPath;
+    if (report.missing > 0) std::cout << "; missing numbers: " << report.missing << " (above)";
     if (report.skipped > 0) std::cout << "; skipped " << report.skipped << " packet files (above)";
     std::cout << ". View them with: tshark -r " << outputPath << '\n';
-    return report.skipped > 0 ? kExitFramesSkipped : kExitSuccess;
+    return report.missing > 0 || report.skipped > 0 ? kExitFramesSkipped : kExitSuccess;
 }
 
 }  // namespace mirrowen::tool

@@ -10,11 +10,12 @@ struct ExportReport {
     bool written = false;  // false: the pcap file could not be written (a line on stderr says why)
     std::int64_t frames = 0;
     std::int64_t skipped = 0;  // packet files that cannot be a frame, each reported on stderr
+    std::int64_t missing = 0;  // numbers from 1 to the highest without a packet file (on stderr)
 };
 
-// Reads the packet files in order up to the first missing number. Each frame's timestamp is its
-// file's modification time, which the capture sets to the frame's capture time, written to the
-// nanosecond.
+// Writes every packet file of the folder in the order of its number, and names the numbers missing
+// between 1 and the highest. Each frame's timestamp is its file's modification time, which the
+// capture sets to the frame's capture time, written to the nanosecond.
 ExportReport ExportToPcap(const std::string& folder, const std::string& outputPath);
 
 // The exit status and one-line summary for an export.

@@ -8,47 +8,61 @@
 
 namespace mirrowen::platform {
 
+namespace {
+
+// The reason the system call that just failed gave.
+SystemError LastError() { return static_cast<SystemError>(errno); }
+
+SystemError ErrorOf(int result) { return result == 0 ? kNoError : LastError(); }
+
+}  // namespace
+
 bool IsFolder(const char* path) {
     struct stat status {};
     return stat(path, &status) == 0 && S_ISDIR(status.st_mode);
 }
 
-bool MakeFolder(const char* path) { return mkdir(path, 0777) == 0; }
+SystemError MakeFolder(const char* path) { return ErrorOf(mkdir(path, 0777)); }
 
-FileHandle CreatePacketFile(const char* path) {
+SystemError CreatePacketFile(const char* path, FileHandle& file) {
     // O_NOFOLLOW: the capture usually runs as root, and a link planted at a packet file's name
     // would otherwise truncate whatever file it points to.
     int descriptor = -1;
     do {
         descriptor = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666);
     } while (descriptor < 0 && errno == EINTR);
-    return descriptor < 0 ? kNoFile : descriptor;
+    file = descriptor < 0 ? kNoFile : descriptor;
+    return descriptor < 0 ? LastError() : kNoError;
 }
 
-bool WritePacketFile(FileHandle file, const void* bytes, std::size_t size) {
+SystemError WritePacketFile(FileHandle file, const void* bytes, std::size_t size) {
     const auto* cursor = static_cast<const unsigned char*>(bytes);
     while (size != 0) {
         const ssize_t written = write(static_cast<int>(file), cursor, size);
         if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return false;
+        if (written < 0) return LastError();
+        // A regular file that takes no byte of a write has no room for it.
+        if (written == 0) return static_cast<SystemError>(ENOSPC);
         cursor += written;
         size -= static_cast<std::size_t>(written);
     }
-    return true;
+    return kNoError;
 }
 
-bool SetPacketFileTime(FileHandle file, CaptureTime time) {
+SystemError SetPacketFileTime(FileHandle file, CaptureTime time) {
     const timespec times[2] = {{.tv_sec = 0, .tv_nsec = UTIME_OMIT},
                                {.tv_sec = static_cast<time_t>(time.seconds),
                                 .tv_nsec = static_cast<long>(time.nanoseconds)}};
-    return futimens(static_cast<int>(file), times) == 0;
+    return ErrorOf(futimens(static_cast<int>(file), times));
 }
 
-bool ClosePacketFile(FileHandle file) {
+SystemError ClosePacketFile(FileHandle file) {
     // Linux releases the descriptor even when close is interrupted, so it is never retried.
-    return close(static_cast<int>(file)) == 0;
+    return ErrorOf(close(static_cast<int>(file)));
 }
 
-bool RemovePacketFile(const char* path) { return unlink(path) == 0; }
+SystemError RemovePacketFile(const char* path) { return ErrorOf(unlink(path)); }
+
+void LeaveSystemError(SystemError error) { errno = static_cast<int>(error); }
 
 }  // namespace mirrowen::platform

@@ -1,11 +1,20 @@
-// What the steps need to know of POSIX file names: the separator and the longest path.
+// What the steps need to know of POSIX file names: the separator and the longest path, and the
+// system's codes for the failures that the steps find before any system call.
 #pragma once
 
+#include <cerrno>
 #include <cstddef>
+
+#include "platform/system_error.h"
 
 namespace mirrowen::platform {
 
 inline constexpr char kSeparator = '/';
 inline constexpr std::size_t kPathLimit = 4096;  // PATH_MAX, with the NUL
+
+// A packet file's name that would pass kPathLimit.
+inline constexpr SystemError kNameTooLong{ENAMETOOLONG};
+// A packet file's number that would pass the largest 32-bit count.
+inline constexpr SystemError kNumbersUsedUp{EOVERFLOW};
 
 }  // namespace mirrowen::platform

@@ -4,6 +4,18 @@
 
 namespace mirrowen::platform {
 
+static_assert(kNameTooLong == SystemError{ERROR_FILENAME_EXCED_RANGE});
+static_assert(kNumbersUsedUp == SystemError{ERROR_ARITHMETIC_OVERFLOW});
+
+namespace {
+
+// The reason the system call that just failed gave.
+SystemError LastError() { return static_cast<SystemError>(GetLastError()); }
+
+SystemError ErrorOf(BOOL succeeded) { return succeeded != FALSE ? kNoError : LastError(); }
+
+}  // namespace
+
 bool IsFolder(const char* path) {
     // The path is searched as it stands, without an appended wildcard: a wildcard in its last
     // component may match several entries, which counts as a folder whatever the first one is.
@@ -16,41 +28,52 @@ bool IsFolder(const char* path) {
     return folder;
 }
 
-bool MakeFolder(const char* path) { return CreateDirectoryA(path, nullptr) != FALSE; }
+SystemError MakeFolder(const char* path) { return ErrorOf(CreateDirectoryA(path, nullptr)); }
 
-FileHandle CreatePacketFile(const char* path) {
+SystemError CreatePacketFile(const char* path, FileHandle& file) {
     // No sharing: nobody else opens a packet file while it is being written. Default security,
     // and a handle that child processes may inherit, as the library's contract fixes it.
     SECURITY_ATTRIBUTES inheritable{.nLength = sizeof(SECURITY_ATTRIBUTES),
                                     .lpSecurityDescriptor = nullptr,
                                     .bInheritHandle = TRUE};
-    const HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, &inheritable, CREATE_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
-    return file == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<FileHandle>(file);
+    const HANDLE created = CreateFileA(path, GENERIC_WRITE, 0, &inheritable, CREATE_ALWAYS,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Replacing a file also succeeds with a last error (ERROR_ALREADY_EXISTS): only the handle
+    // tells.
+    if (created == INVALID_HANDLE_VALUE) {
+        file = kNoFile;
+        return LastError();
+    }
+    file = reinterpret_cast<FileHandle>(created);
+    return kNoError;
 }
 
-bool WritePacketFile(FileHandle file, const void* bytes, std::size_t size) {
+SystemError WritePacketFile(FileHandle file, const void* bytes, std::size_t size) {
     // One write; a short write to a disk file means the disk is full, and counts as a failure.
     DWORD written = 0;
-    return WriteFile(reinterpret_cast<HANDLE>(file), bytes, static_cast<DWORD>(size), &written,
-                     nullptr) != FALSE &&
-           written == size;
+    if (WriteFile(reinterpret_cast<HANDLE>(file), bytes, static_cast<DWORD>(size), &written,
+                  nullptr) == FALSE) {
+        return LastError();
+    }
+    return written == size ? kNoError : SystemError{ERROR_DISK_FULL};
 }
 
-bool SetPacketFileTime(FileHandle file, CaptureTime time) {
+SystemError SetPacketFileTime(FileHandle file, CaptureTime time) {
     // FILETIME counts 100-nanosecond intervals since 1601-01-01 UTC.
     constexpr std::int64_t kSecondsFrom1601To1970 = 11644473600;
     const auto intervals = static_cast<std::uint64_t>(
         (time.seconds + kSecondsFrom1601To1970) * 10000000 + time.nanoseconds / 100);
     const FILETIME modified{.dwLowDateTime = static_cast<DWORD>(intervals),
                             .dwHighDateTime = static_cast<DWORD>(intervals >> 32)};
-    return SetFileTime(reinterpret_cast<HANDLE>(file), nullptr, nullptr, &modified) != FALSE;
+    return ErrorOf(SetFileTime(reinterpret_cast<HANDLE>(file), nullptr, nullptr, &modified));
 }
 
-bool ClosePacketFile(FileHandle file) {
-    return CloseHandle(reinterpret_cast<HANDLE>(file)) != FALSE;
+SystemError ClosePacketFile(FileHandle file) {
+    return ErrorOf(CloseHandle(reinterpret_cast<HANDLE>(file)));
 }
 
-bool RemovePacketFile(const char* path) { return DeleteFileA(path) != FALSE; }
+SystemError RemovePacketFile(const char* path) { return ErrorOf(DeleteFileA(path)); }
+
+void LeaveSystemError(SystemError error) { SetLastError(static_cast<DWORD>(error)); }
 
 }  // namespace mirrowen::platform

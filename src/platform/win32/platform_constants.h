@@ -1,11 +1,20 @@
-// What the steps need to know of Windows file names: the separator and the longest path.
+// What the steps need to know of Windows file names: the separator and the longest path, and the
+// system's codes for the failures that the steps find before any system call.
 #pragma once
 
 #include <cstddef>
+
+#include "platform/system_error.h"
 
 namespace mirrowen::platform {
 
 inline constexpr char kSeparator = '\\';
 inline constexpr std::size_t kPathLimit = 260;  // MAX_PATH, with the NUL
+
+// Numbered here without windows.h, which the steps never include; file_system.cpp checks them.
+// A packet file's name that would pass kPathLimit: ERROR_FILENAME_EXCED_RANGE.
+inline constexpr SystemError kNameTooLong{206};
+// A packet file's number that would pass the largest 32-bit count: ERROR_ARITHMETIC_OVERFLOW.
+inline constexpr SystemError kNumbersUsedUp{534};
 
 }  // namespace mirrowen::platform

@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <stdexcept>
 
 #include "test_core.h"
@@ -24,6 +25,8 @@ std::string StandardErrorOf(const std::function<void()>& call) {
 }
 
 std::string WarningShownBy(const std::function<void()>& call) { return StandardErrorOf(call); }
+
+std::uint32_t LastSystemError() { return static_cast<std::uint32_t>(errno); }
 
 std::size_t OpenDescriptorCount() {
     const std::filesystem::directory_iterator entries("/proc/self/fd");

@@ -82,6 +82,8 @@ std::string WarningShownBy(const std::function<void()>& call) {
     return seen.found ? seen.caption + ": " + seen.text + "\n" : "";
 }
 
+std::uint32_t LastSystemError() { return GetLastError(); }
+
 // The handles of open files on disk, which is what the library opens itself. Handle values are
 // multiples of 4, and each one tried that names such a file counts: Wine's GetProcessHandleCount
 // always answers 0, and Wine opens handles of other kinds for itself as it goes.

@@ -56,6 +56,9 @@ std::string StandardErrorOf(const std::function<void()>& call);
 // or the message box (read and dismissed) on Windows. Each platform's support defines it.
 std::string WarningShownBy(const std::function<void()>& call);
 
+// The system's reason for this thread's last failed call: errno, or GetLastError() on Windows.
+std::uint32_t LastSystemError();
+
 // How many descriptors (handles on Windows) this process has open.
 std::size_t OpenDescriptorCount();
 

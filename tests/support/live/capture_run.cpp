@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <time.h>
 
+#include <cerrno>
 #include <stdexcept>
 
 #include "frames.h"
@@ -40,6 +41,7 @@ CaptureRun::CaptureRun(MirrowenFunction function, std::string adapter, std::stri
     : adapter_(std::move(adapter)), folder_(std::move(folder)) {
     thread_ = std::thread([this, function] {
         result_ = function(adapter_.c_str(), nullptr, folder_.data(), &stopFlag_, &fileCount_);
+        errnoAtReturn_ = errno;
         returnedAt_ = std::chrono::steady_clock::now();
         cpuSecondsAtReturn_ = CpuSeconds(CLOCK_THREAD_CPUTIME_ID);
         finished_.store(true);

@@ -50,6 +50,8 @@ class CaptureRun {
     std::int32_t FileCount() { return std::atomic_ref<std::int32_t>(fileCount_).load(); }
     // The result, once the call has returned within `limit`.
     std::optional<std::int32_t> WaitForResult(std::chrono::milliseconds limit);
+    // errno as the calling thread found it when the call returned; once it has returned.
+    int ErrnoAtReturn() const { return errnoAtReturn_; }
     // Sends probe frames until the first of them is stored, so that frames sent afterwards are
     // certain to be captured, and until the probes still on their way have been stored, so that
     // the file count holds only probes; returns how many were sent, 0 if none was stored within
@@ -70,6 +72,7 @@ class CaptureRun {
     std::int32_t fileCount_ = -1;
     std::atomic<bool> finished_{false};
     std::int32_t result_ = 0;
+    int errnoAtReturn_ = 0;
     std::chrono::steady_clock::time_point returnedAt_{};
     double cpuSecondsAtReturn_ = 0;
     std::thread thread_;

@@ -90,6 +90,13 @@ void VethNamespace::BringCaptureEndUp() const {
     RunCommand("ip -n " + name_ + " link set " + kCaptureEnd + " up");
 }
 
+void VethNamespace::AddTunDevice() const {
+    RunCommand("ip -n " + name_ + " tuntap add dev " + kTunDevice + " mode tun");
+    RunCommand("ip netns exec " + name_ + " sysctl -qw net.ipv6.conf." + kTunDevice +
+               ".disable_ipv6=1");
+    RunCommand("ip -n " + name_ + " link set " + kTunDevice + " up");
+}
+
 int OpenSendingSocket(const std::string& interfaceName) {
     const unsigned index = if_nametoindex(interfaceName.c_str());
     if (index == 0) throw std::runtime_error("no interface " + interfaceName);

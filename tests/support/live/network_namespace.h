@@ -29,6 +29,11 @@ class VethNamespace {
     void BringCaptureEndDown() const;
     void BringCaptureEndUp() const;
 
+    // A tun device (an adapter that carries IP packets, not Ethernet) in the namespace, up with
+    // IPv6 off and nobody attached; it goes with the namespace.
+    static constexpr const char* kTunDevice = "mwtun0";
+    void AddTunDevice() const;
+
   private:
     void Remove();
 

@@ -1,6 +1,7 @@
 #include "process_state.h"
 
 #include <fcntl.h>
+#include <sys/fsuid.h>
 #include <sys/mount.h>
 #include <unistd.h>
 
@@ -77,6 +78,17 @@ ScopedWorkingDirectory::~ScopedWorkingDirectory() {
     std::error_code ignored;
     std::filesystem::current_path(saved_, ignored);
 }
+
+// setfsuid answers the user it had before, whether or not it changed it; asked for the user it has,
+// it only tells.
+ScopedFileSystemUser::ScopedFileSystemUser(uid_t user)
+    : saved_(static_cast<uid_t>(setfsuid(user))) {
+    if (static_cast<uid_t>(setfsuid(user)) != user) {
+        throw std::runtime_error("cannot reach files as user " + std::to_string(user));
+    }
+}
+
+ScopedFileSystemUser::~ScopedFileSystemUser() { setfsuid(saved_); }
 
 TemporaryFileSystem::TemporaryFileSystem(const std::filesystem::path& where, std::size_t sizeBytes,
                                          std::size_t inodes)

@@ -71,6 +71,20 @@ class ScopedWorkingDirectory {
     std::filesystem::path saved_;
 };
 
+// Makes the calling thread reach files as another user, without root's right to override their
+// permissions, for as long as it lives; threads started meanwhile keep that user. Other threads and
+// the rights that are not about files (capturing) are left alone.
+class ScopedFileSystemUser {
+  public:
+    explicit ScopedFileSystemUser(uid_t user);
+    ~ScopedFileSystemUser();
+    ScopedFileSystemUser(const ScopedFileSystemUser&) = delete;
+    ScopedFileSystemUser& operator=(const ScopedFileSystemUser&) = delete;
+
+  private:
+    uid_t saved_;
+};
+
 // A tmpfs of the test's own at `where` (created if missing), unmounted again whatever happens;
 // `inodes` limits its files where it is not 0.
 class TemporaryFileSystem {

@@ -1,0 +1,28 @@
+// What the command line may hold beyond its options' types: each check answers one line saying
+// what is wrong with a value, so that no path, name or number can reach the commands unchecked.
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace mirrowen::tool {
+
+// A path that must not be empty; `what` names it in the message ("folder path").
+CLI::Validator NonEmptyPath(const std::string& what);
+
+// An adapter as -i takes it: a device name, or "rpcap://" and one.
+CLI::Validator AdapterArgument();
+
+// A duration: seconds ("30", "30s", "0.5"), minutes ("5m") or hours ("1h"), from 1 ms to
+// kLongestDurationSeconds.
+inline constexpr double kLongestDurationSeconds = 1e7;
+std::optional<double> DurationSeconds(std::string_view text);
+CLI::Validator DurationArgument();
+
+// The one line a bad command line gets on stderr, pointing to the help of the command at hand.
+std::string OneLineFailure(const CLI::App* app, const CLI::Error& error);
+
+}  // namespace mirrowen::tool
