@@ -26,8 +26,9 @@ LiveCapture::~LiveCapture() {
 }
 
 bool LiveCapture::Open(const char* adapterName, char (&errorText)[platform::kCaptureErrorSize]) {
+    const CaptureBufferSizes bufferSizes(CaptureBufferBytes());
     handle_ = platform::OpenCapture(DeviceName(adapterName), kSnapshotLength, true, kReadTimeoutMs,
-                                    CaptureBufferBytes(), errorText);
+                                    bufferSizes.InTurn(), errorText);
     return handle_ != nullptr;
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 // SystemError: why a system call failed (errno, GetLastError()), kNoError when it did not.
 #include "platform/system_error.h"
@@ -78,12 +79,12 @@ struct Frame {
     CaptureTime time;
 };
 
-// The capture of pcap_open_live, with the kernel's or driver's capture buffer made bufferBytes
-// large where the platform allows it, or as large below that as it accepts (0 keeps the capture
-// library's default). On failure returns nullptr with the reason in errorText, worded as
+// The capture of pcap_open_live, with the kernel's or driver's capture buffer set to the first of
+// `bufferSizes` that it accepts, asked for in turn; where it accepts none, the capture library's
+// default stays. On failure returns nullptr with the reason in errorText, worded as
 // pcap_open_live words it.
 CaptureHandle OpenCapture(const char* device, int snapshotLength, bool promiscuous,
-                          int readTimeoutMs, std::size_t bufferBytes,
+                          int readTimeoutMs, std::span<const std::size_t> bufferSizes,
                           char (&errorText)[kCaptureErrorSize]);
 // Whether the capture delivers Ethernet frames.
 bool IsEthernet(CaptureHandle capture);

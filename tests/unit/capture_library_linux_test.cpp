@@ -57,8 +57,8 @@ TEST_F(LinuxCapture, ARefusedBufferIsAskedForInHalvesDownToTheCaptureLibrarysDef
     StandInReset();
     StandInRefuseBuffersAbove(1 * kMiB);
     EXPECT_EQ(Capture(), ResultFinished);
-    ASSERT_EQ(StandInBufferRequestCount(), 7);  // 200, 100, 50, 25, 12.5, 6.25 MiB, then unset
-    EXPECT_EQ(StandInBufferRequest(6), 0);
+    ASSERT_EQ(StandInBufferRequestCount(), 8);  // 200 MiB halved down to 3.125 MiB, then unset
+    EXPECT_EQ(StandInBufferRequest(7), 0);
     EXPECT_EQ(StandInHandlesOpen(), 0);
 }
 
@@ -72,7 +72,7 @@ TEST_F(LinuxCapture, AnOpenThatFailsWhateverTheSizeReadsAsPcapOpenLivesWould) {
         int attempts;
         const char* message;
     } cases[] = {
-        {PCAP_ERROR, 8, "eth9: the reason"},
+        {PCAP_ERROR, 9, "eth9: the reason"},  // 256 MiB down to 2 MiB, then unset
         {PCAP_ERROR_NO_SUCH_DEVICE, 1, "eth9: stand-in status -5 (the reason)"},
         {PCAP_ERROR_PERM_DENIED, 1, "eth9: stand-in status -8 (the reason)"},
         {PCAP_ERROR_PROMISC_PERM_DENIED, 1, "eth9: stand-in status -11 (the reason)"},

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "capture/capture_buffer.h"
 #include "capture/live_capture.h"
@@ -69,6 +70,32 @@ TEST(CaptureBuffer, IsTheOperatorsWholeMiBOrTheDefaultBoundedByMemory) {
         SCOPED_TRACE(c.memory);
         EXPECT_EQ(capture::CaptureBufferBytes(c.setting, c.memory), c.bytes);
     }
+}
+
+// What a kernel or driver that refuses a buffer is asked for next: half as much, down to 2 MiB,
+// below which the capture library's own default is as large. The operator's size is asked for
+// first, however small.
+TEST(CaptureBuffer, ARefusedSizeIsFollowedByItsHalvesDownToTwoMiB) {
+    constexpr std::size_t kMiB = 1 << 20;
+    const struct {
+        std::size_t first;
+        std::vector<std::size_t> inTurn;
+    } cases[] = {
+        {200 * kMiB,
+         {200 * kMiB, 100 * kMiB, 50 * kMiB, 25 * kMiB, 25 * kMiB / 2, 25 * kMiB / 4,
+          25 * kMiB / 8}},
+        {4 * kMiB, {4 * kMiB, 2 * kMiB}},
+        {1 * kMiB, {1 * kMiB}},
+        {0, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.first);
+        const capture::CaptureBufferSizes sizes(c.first);
+        EXPECT_EQ(std::vector<std::size_t>(sizes.InTurn().begin(), sizes.InTurn().end()), c.inTurn);
+    }
+    const capture::CaptureBufferSizes largest(2047 * kMiB);
+    EXPECT_EQ(largest.InTurn().size(), 10u);
+    EXPECT_GE(largest.InTurn().back(), 2 * kMiB);
 }
 
 TEST_F(LiveCapture, StoresOnlyFramesOfMoreThanSixtyBytes) {

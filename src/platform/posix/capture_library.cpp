@@ -41,9 +41,6 @@ void MakeReadsReturn(pcap_t* capture) {
     pcap_setnonblock(capture, 1, errorText);
 }
 
-// Below this, the capture library's own default (2 MiB) is left in place.
-constexpr std::size_t kSmallestBufferTried = std::size_t{4} << 20;
-
 struct CaptureCloser {
     void operator()(pcap_t* capture) const { pcap_close(capture); }
 };
@@ -90,12 +87,14 @@ void DescribeFailure(const char* device, int status, pcap_t* capture,
 }  // namespace
 
 CaptureHandle OpenCapture(const char* device, int snapshotLength, bool promiscuous,
-                          int readTimeoutMs, std::size_t bufferBytes,
+                          int readTimeoutMs, std::span<const std::size_t> bufferSizes,
                           char (&errorText)[kCaptureErrorSize]) {
     static_assert(kCaptureErrorSize == PCAP_ERRBUF_SIZE);
-    // A kernel that refuses a ring of this size (a generic error at activation) is asked for half
-    // as much, down to the capture library's default, whose failure is pcap_open_live's.
-    for (std::size_t size = bufferBytes;; size = size / 2 >= kSmallestBufferTried ? size / 2 : 0) {
+    // The kernel refuses a ring it cannot have with a generic error at activation; the next size
+    // is then tried, and last the capture library's default (0), whose failure is
+    // pcap_open_live's.
+    for (std::size_t attempt = 0; attempt <= bufferSizes.size(); ++attempt) {
+        const std::size_t size = attempt < bufferSizes.size() ? bufferSizes[attempt] : 0;
         OwnedCapture capture;
         const int status =
             Activate(capture, device, snapshotLength, promiscuous, readTimeoutMs, size, errorText);
@@ -109,6 +108,7 @@ CaptureHandle OpenCapture(const char* device, int snapshotLength, bool promiscuo
             return nullptr;
         }
     }
+    return nullptr;
 }
 
 bool IsEthernet(CaptureHandle capture) { return pcap_datalink(capture) == DLT_EN10MB; }

@@ -84,13 +84,12 @@ void DescribeBindingFailure(DWORD failure, char (&errorText)[kCaptureErrorSize])
                   "The capture library wpcap.dll could not be loaded: %s", reason);
 }
 
-// The driver's buffer is enlarged after the open. A driver that refuses a size is asked for half
-// as much, down to 2 MiB; a capture library without pcap_setbuff, or a driver that refuses every
-// size, keeps its own default of 1 MiB.
-void EnlargeBuffer(const CaptureLibrary& library, CaptureHandle capture, std::size_t bufferBytes) {
-    constexpr std::size_t kSmallestBufferTried = std::size_t{2} << 20;
+// The driver's buffer is enlarged after the open, to the first size it accepts. A capture library
+// without pcap_setbuff, or a driver that refuses every size, keeps its own default of 1 MiB.
+void EnlargeBuffer(const CaptureLibrary& library, CaptureHandle capture,
+                   std::span<const std::size_t> bufferSizes) {
     if (library.setBuffer == nullptr) return;
-    for (std::size_t size = bufferBytes; size >= kSmallestBufferTried; size /= 2) {
+    for (const std::size_t size : bufferSizes) {
         if (library.setBuffer(capture, static_cast<int>(size)) == 0) return;
     }
 }
@@ -98,7 +97,7 @@ void EnlargeBuffer(const CaptureLibrary& library, CaptureHandle capture, std::si
 }  // namespace
 
 CaptureHandle OpenCapture(const char* device, int snapshotLength, bool promiscuous,
-                          int readTimeoutMs, std::size_t bufferBytes,
+                          int readTimeoutMs, std::span<const std::size_t> bufferSizes,
                           char (&errorText)[kCaptureErrorSize]) {
     static_assert(kCaptureErrorSize == PCAP_ERRBUF_SIZE);
     const CaptureLibrary& library = TheCaptureLibrary();
@@ -108,7 +107,7 @@ CaptureHandle OpenCapture(const char* device, int snapshotLength, bool promiscuo
     }
     CaptureHandle capture =
         library.openLive(device, snapshotLength, promiscuous ? 1 : 0, readTimeoutMs, errorText);
-    if (capture != nullptr) EnlargeBuffer(library, capture, bufferBytes);
+    if (capture != nullptr) EnlargeBuffer(library, capture, bufferSizes);
     return capture;
 }
 
