@@ -160,7 +160,9 @@ CaptureOutcome RunCapture(MirrowenFunction mirrowen, const CaptureRequest& reque
                                   &stopFlag, &fileCount));
             finished.store(true);
         });
-        if (request.showFrames) printer.emplace(request.folderPath, fileCount, request.fileLimit);
+        if (request.showFrames) {
+            printer.emplace(request.folderPath, fileCount, request.fileLimit, request.showFilter);
+        }
     }
     Clock::time_point lastProgress = start;
     while (!finished.load()) {

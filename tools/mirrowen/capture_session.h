@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "frame_filter.h"
 #include "mirrowen.h"
 
 namespace mirrowen::tool {
@@ -17,6 +18,8 @@ struct CaptureRequest {
     std::optional<std::int64_t> fileLimit;  // stop at this many files; any written past it go
     std::optional<double> durationSeconds;  // stop after this long
     bool showFrames = false;                // print a line per stored frame on stdout
+    // With showFrames: lines only for the frames it matches.
+    const FrameFilter* showFilter = nullptr;
 };
 
 enum class StopReason { None, Signal, FileLimit, Duration, OutputClosed };

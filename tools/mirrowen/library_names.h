@@ -1,5 +1,6 @@
 // The names the module gives and takes, for everything around it that must agree with it: its
-// packet files are <n>.hda, and it drops the adapter name's first 8 bytes, written "rpcap://".
+// packet files are <n>.hda, each a frame of at most the capture's snapshot length, and it drops the
+// adapter name's first 8 bytes, written "rpcap://".
 #pragma once
 
 #include <cstdint>
@@ -9,6 +10,8 @@
 namespace mirrowen {
 
 inline constexpr std::string_view kAdapterPrefix = "rpcap://";
+// The capture's snapshot length: the largest frame a packet file holds.
+inline constexpr std::int64_t kSnapshotLength = 65536;
 
 inline std::string AdapterName(std::string_view device) {
     return std::string(kAdapterPrefix) + std::string(device);

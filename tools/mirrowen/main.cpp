@@ -4,12 +4,15 @@
 #include <csignal>
 #include <cstdint>
 #include <filesystem>
+#include <iostream>
+#include <optional>
 #include <string>
 
 #include "adapter_list.h"
 #include "capture_session.h"
 #include "demo.h"
 #include "exit_status.h"
+#include "frame_filter.h"
 #include "library_names.h"
 #include "module_loader.h"
 #include "pcap_export.h"
@@ -19,7 +22,8 @@ namespace {
 using namespace mirrowen::tool;
 
 int Capture(const std::string& adapter, const std::string& folder, std::int64_t fileLimit,
-            double durationSeconds, bool showFrames, const std::string& library) {
+            double durationSeconds, bool showFrames, const FrameFilter* showFilter,
+            const std::string& library) {
     const std::optional<LoadedModule> module = LoadModule(library);
     if (!module) return kExitModuleMissing;
     CaptureRequest request;
@@ -29,6 +33,7 @@ int Capture(const std::string& adapter, const std::string& folder, std::int64_t 
     if (fileLimit > 0) request.fileLimit = fileLimit;
     if (durationSeconds > 0) request.durationSeconds = durationSeconds;
     request.showFrames = showFrames;
+    request.showFilter = showFilter;
     return ReportCapture(request, RunCapture(module->function, request));
 }
 
@@ -73,6 +78,12 @@ int main(int argc, char** argv) {
         ->type_name("SECONDS")
         ->check(CLI::Range(0.001, 1e7));
     capture->add_flag("--show", showFrames, kShowHelp);
+    std::string filterExpression;
+    capture
+        ->add_option("--filter", filterExpression,
+                     "With --show: lines only for the frames that match this libpcap filter "
+                     "expression, as tcpdump takes it; the packet files keep every frame")
+        ->type_name("EXPR");
     capture->add_option("--library", library, "The capture module to load (Mirrowen.so)")
         ->type_name("PATH");
     capture->footer(ExitStatusHelp(Command::Capture));
@@ -83,6 +94,11 @@ int main(int argc, char** argv) {
         "export", "Write a folder's packet files into one pcap file for Wireshark or tshark");
     exporter->add_option("FOLDER", exportFolder, "Folder holding 1.hda, 2.hda, ...")->required();
     exporter->add_option("OUTPUT", exportOutput, "The pcap file to write")->required();
+    exporter
+        ->add_option("--filter", filterExpression,
+                     "Write only the frames that match this libpcap filter expression, as tcpdump "
+                     "takes it")
+        ->type_name("EXPR");
     exporter->footer(
         "Frame times are the capture times the packet files carry as their modification times, "
         "to the nanosecond. " +
@@ -103,10 +119,25 @@ int main(int argc, char** argv) {
         return app.exit(error) == 0 ? kExitSuccess : kExitUsage;
     }
 
+    // A filter is an argument like any other: refused before anything starts.
+    if (*capture && capture->count("--filter") > 0 && !showFrames) {
+        std::cerr
+            << "mirrowen: --filter needs --show: it chooses the lines shown, never the frames "
+               "stored, as the packet files always keep every frame (export them with "
+               "'mirrowen export --filter EXPR')\n";
+        return kExitUsage;
+    }
+    std::optional<FrameFilter> filter;
+    if (!CompileFilterOption(filterExpression, filter)) return kExitUsage;
+    const FrameFilter* const chosen = filter ? &*filter : nullptr;
+
     if (*list) return ListAdapters();
-    if (*capture) return Capture(adapter, folder, fileLimit, durationSeconds, showFrames, library);
+    if (*capture) {
+        return Capture(adapter, folder, fileLimit, durationSeconds, showFrames, chosen, library);
+    }
     if (*exporter) {
-        return ReportExport(exportFolder, exportOutput, ExportToPcap(exportFolder, exportOutput));
+        return ReportExport(exportFolder, exportOutput,
+                            ExportToPcap(exportFolder, exportOutput, chosen));
     }
     if (*demo) return Demo(demoFolder, showFrames, library);
     return kExitUsage;
