@@ -1,8 +1,11 @@
-// Standard error and descriptors as POSIX has them.
+// Standard error, descriptors and the machine's memory as POSIX (and Linux's /proc) has them.
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
+#include <string>
 
 #include "test_core.h"
 
@@ -28,6 +31,17 @@ std::string WarningShownBy(const std::function<void()>& call) { return StandardE
 std::size_t OpenDescriptorCount() {
     const std::filesystem::directory_iterator entries("/proc/self/fd");
     return static_cast<std::size_t>(std::distance(begin(entries), end(entries)));
+}
+
+std::uint64_t InstalledMemoryBytes() {
+    std::ifstream meminfo("/proc/meminfo");
+    for (std::string line; std::getline(meminfo, line);) {
+        std::istringstream fields(line);
+        std::string name;
+        std::uint64_t kibibytes = 0;
+        if (fields >> name >> kibibytes && name == "MemTotal:") return kibibytes * 1024;
+    }
+    return 0;
 }
 
 }  // namespace mirrowen::testing
