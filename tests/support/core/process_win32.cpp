@@ -1,9 +1,10 @@
-// Windows: the message box as what the user was told, and the process's handles as its
-// descriptors.
-// GetPerformanceInfo as kernel32 exports it (K32GetPerformanceInfo), without psapi.dll.
+// Windows: the message box as what the user was told, the process's handles as its descriptors,
+// and the machine's memory.
+#include <windows.h>
+// After windows.h, which it needs. GetPerformanceInfo as kernel32 exports it
+// (K32GetPerformanceInfo), without psapi.dll.
 #define PSAPI_VERSION 2
 #include <psapi.h>
-#include <windows.h>
 
 #include <chrono>
 
