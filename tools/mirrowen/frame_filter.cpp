@@ -1,3 +1,5 @@
+// The filter's libpcap calls, all of them: pcap_open_dead, pcap_compile, pcap_geterr, pcap_close,
+// pcap_offline_filter and pcap_freecode, what a build that binds wpcap.dll at run time must bind.
 #include "frame_filter.h"
 
 #include <pcap/pcap.h>

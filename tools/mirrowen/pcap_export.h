@@ -11,8 +11,9 @@ namespace mirrowen::tool {
 struct ExportReport {
     bool written = false;  // false: the pcap file could not be written (a line on stderr says why)
     std::int64_t frames = 0;
-    std::int64_t skipped = 0;      // packet files that cannot be a frame, each reported on stderr
-    std::int64_t filteredOut = 0;  // frames the filter did not match
+    std::int64_t skipped = 0;  // packet files that cannot be a frame, each reported on stderr
+    // Frames the filter did not match.
+    std::int64_t filteredOut = 0;
 };
 
 // Reads the packet files in order up to the first missing number. Each frame's timestamp is its
