@@ -1,4 +1,6 @@
-/* The smallest host: load the module, bind Mirrowen by name, capture until Enter is pressed. */
+/* The smallest host: load the module, bind Mirrowen by name, capture until Enter is pressed.
+   Usage: minimal_host [MODULE], where MODULE is the path of Mirrowen.so (by default the installed
+   one, MIRROWEN_INSTALLED_MODULE, which the build defines). */
 #include <dlfcn.h>
 #include <pthread.h>
 #include <stdio.h>
@@ -16,12 +18,17 @@ static void* WaitForEnter(void* unused) {
 }
 
 int main(int argc, char** argv) {
-    const char* module = argc > 1 ? argv[1] : "./Mirrowen.so";
+    if (argc > 2) {
+        fprintf(stderr, "usage: %s [MODULE]  (default %s)\n", argv[0], MIRROWEN_INSTALLED_MODULE);
+        return 2;
+    }
+    const char* module = argc > 1 ? argv[1] : MIRROWEN_INSTALLED_MODULE;
+    const char* adapter = "rpcap://lo";
     char folder[] = "captures/"; /* the call may cut the trailing '/' off, in place */
 
     void* library = dlopen(module, RTLD_NOW | RTLD_LOCAL);
     if (library == NULL) {
-        fprintf(stderr, "%s\n", dlerror());
+        fprintf(stderr, "%s\ngive the module's path: %s PATH/Mirrowen.so\n", dlerror(), argv[0]);
         return 1;
     }
     MirrowenFunction capture;
@@ -31,9 +38,11 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    printf("Capturing on %s into %s; press Enter to stop\n", adapter, folder);
+    fflush(stdout);
     pthread_t stopper;
     pthread_create(&stopper, NULL, WaitForEnter, NULL);
-    int32_t result = capture("rpcap://lo", NULL, folder, &stopFlag, &fileCount);
+    int32_t result = capture(adapter, NULL, folder, &stopFlag, &fileCount);
     printf("result %d, %d files in %s\n", (int)result,
            (int)__atomic_load_n(&fileCount, __ATOMIC_SEQ_CST), folder);
     if (result != ResultFinished) pthread_cancel(stopper);

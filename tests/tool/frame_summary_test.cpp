@@ -4,12 +4,15 @@
 #include "frame_summary.h"
 
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <ctime>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -87,6 +90,13 @@ std::vector<Case> Cases() {
              Concatenate({{0x60, 100, 0x08, 0x00}, Ipv4Packet(kUdp, kHostA, kHostB, udp20)})),
          std::string(kMacs) + "ethertype 802.1Q (0x8100), length 66: vlan 100, p 3, ethertype "
                               "IPv4 (0x0800), 192.0.2.1.5000 > 198.51.100.2.53: UDP, length 20"},
+        // The tag's top 3 bits are the priority, the next its DEI bit, the low 12 the VLAN id.
+        {"802.1Q with the DEI bit set",
+         EthernetFrame(
+             kMac2, kMac1, 0x8100,
+             Concatenate({{0xf0, 100, 0x08, 0x00}, Ipv4Packet(kUdp, kHostA, kHostB, udp20)})),
+         std::string(kMacs) + "ethertype 802.1Q (0x8100), length 66: vlan 100, p 7, DEI, ethertype "
+                              "IPv4 (0x0800), 192.0.2.1.5000 > 198.51.100.2.53: UDP, length 20"},
         {"802.3", Padded(EthernetFrame(kMac2, kMac1, 38, {0x42, 0x42, 0x03})),
          std::string(kMacs) + "802.3, length 60: LLC, dsap 0x42, ssap 0x42, ctrl 0x03"},
         {"IPv4 first fragment",
@@ -131,13 +141,33 @@ TEST(FrameSummary, ReadsEachKindOfFrameAsTcpdumpDoes) {
     }
 }
 
-// Every frame cut at every length: the sanitizers catch a read past the end (each cut is a heap
-// block of exactly its size), and the line still gives the length and marks what is missing.
+// The summary of a frame that ends where a page ends and the next page cannot be read: a read past
+// the frame's end stops the test, in the ordinary build too, where AddressSanitizer is not there
+// to see it. The summary of a heap copy of exactly its size, which the sanitizers watch, must
+// agree.
+std::string GuardedSummary(const Bytes& frame) {
+    const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    const std::size_t pages = (frame.size() + page - 1) / page + 1;
+    void* const mapped =
+        mmap(nullptr, pages * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapped == MAP_FAILED) std::abort();
+    auto* const guard = static_cast<unsigned char*>(mapped) + (pages - 1) * page;
+    if (mprotect(guard, page, PROT_NONE) != 0) std::abort();
+    unsigned char* const start = guard - frame.size();
+    std::copy(frame.begin(), frame.end(), start);
+    const std::string summary = SummarizeFrame(std::span<const unsigned char>(start, frame.size()));
+    munmap(mapped, pages * page);
+    EXPECT_EQ(SummarizeFrame(frame), summary);
+    return summary;
+}
+
+// Every frame cut at every length: no byte past the end is read, and the line still gives the
+// length and marks what is missing.
 TEST(FrameSummary, SaysWhatItCanOfAFrameCutAtAnyLength) {
     for (const Case& frame : Cases()) {
         for (std::size_t size = 0; size <= frame.frame.size(); ++size) {
             SCOPED_TRACE(std::string(frame.what) + ", " + std::to_string(size) + " bytes");
-            const std::string summary = SummarizeFrame(Cut(frame.frame, size));
+            const std::string summary = GuardedSummary(Cut(frame.frame, size));
             EXPECT_NE(summary.find("length " + std::to_string(size)), std::string::npos) << summary;
             if (size >= 14) {
                 // The link layer is whole: the line starts as the whole frame's does.
@@ -148,10 +178,44 @@ TEST(FrameSummary, SaysWhatItCanOfAFrameCutAtAnyLength) {
     }
     for (const Bytes& frame : {UdpFrame(), Tcp6Frame()}) {
         for (std::size_t size = 0; size < frame.size(); ++size) {
-            const std::string summary = SummarizeFrame(Cut(frame, size));
+            const std::string summary = GuardedSummary(Cut(frame, size));
             EXPECT_TRUE(summary.find("[|") != std::string::npos ||
                         summary.find("bytes missing)") != std::string::npos)
                 << size << " bytes: " << summary;
+        }
+    }
+}
+
+// A TCP header cut short at every byte by its IP packet's own length, in IPv4 and IPv6. Read up
+// to the page guard, the line marks the header as cut short until its flags; with Ethernet padding
+// after the packet, whatever the padding holds, the line is the same but for the frame's length.
+TEST(FrameSummary, ATcpHeaderCutShortAtAnyByteIsReadNoFurther) {
+    const Bytes header = TcpSegment(40000, 443, kSyn, {});
+    constexpr std::size_t kPadding = 40;
+    for (const bool version6 : {false, true}) {
+        for (std::size_t size = 0; size <= header.size(); ++size) {
+            SCOPED_TRACE(std::string(version6 ? "IPv6" : "IPv4") + ", " + std::to_string(size) +
+                         " bytes of TCP");
+            const Bytes packet = version6 ? Ipv6Packet(kTcp, kHost6A, kHost6B, Cut(header, size))
+                                          : Ipv4Packet(kTcp, kHostA, kHostB, Cut(header, size));
+            const Bytes frame = EthernetFrame(kMac2, kMac1, version6 ? 0x86dd : 0x0800, packet);
+            const std::string summary = GuardedSummary(frame);
+            EXPECT_EQ(summary.find(".40000 > ") != std::string::npos, size >= 4) << summary;
+            if (size < 14) {
+                EXPECT_TRUE(summary.ends_with(": TCP [|tcp]")) << summary;
+            } else if (size == header.size()) {
+                EXPECT_TRUE(summary.ends_with(", length 0")) << summary;
+            }
+
+            std::string padded = summary;
+            const std::string length = ", length " + std::to_string(frame.size()) + ":";
+            padded.replace(padded.find(length), length.size(),
+                           ", length " + std::to_string(frame.size() + kPadding) + ":");
+            for (const unsigned char filler : {0x00, 0xff}) {
+                Bytes withPadding = frame;
+                withPadding.resize(frame.size() + kPadding, filler);
+                EXPECT_EQ(GuardedSummary(withPadding), padded) << int{filler};
+            }
         }
     }
 }

@@ -4,6 +4,8 @@
 #include <pcap/pcap.h>
 #include <stdlib.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -60,6 +62,16 @@ TEST_F(LinuxCapture, ARefusedBufferIsAskedForInHalvesDownToTheCaptureLibrarysDef
     ASSERT_EQ(StandInBufferRequestCount(), 8);  // 200 MiB halved down to 3.125 MiB, then unset
     EXPECT_EQ(StandInBufferRequest(7), 0);
     EXPECT_EQ(StandInHandlesOpen(), 0);
+}
+
+// The operator's largest setting, 2047 MiB, is cut to a sixteenth of the machine's whole memory
+// where that is less, whatever is free at the call.
+TEST_F(LinuxCapture, TheBufferAskedForIsBoundedByTheMachinesWholeMemory) {
+    const ScopedEnvironment setting(capture::kCaptureBufferVariable, "2047");
+    EXPECT_EQ(Capture(), ResultFinished);
+    ASSERT_EQ(StandInBufferRequestCount(), 1);
+    EXPECT_EQ(StandInBufferRequest(0), static_cast<int>(std::min<std::uint64_t>(
+                                           2047ull * kMiB, InstalledMemoryBytes() / 16)));
 }
 
 // A failure whatever the size reads as pcap_open_live's would: the last attempt's, with the

@@ -98,6 +98,14 @@ TEST(CaptureBuffer, ARefusedSizeIsFollowedByItsHalvesDownToTwoMiB) {
     EXPECT_GE(largest.InTurn().back(), 2 * kMiB);
 }
 
+// The capture buffer's bound is a share of the machine's whole memory, not of what happens to be
+// free when the call starts.
+TEST(CaptureBuffer, IsBoundedByTheMachinesWholeMemory) {
+    const std::uint64_t installed = InstalledMemoryBytes();
+    ASSERT_GT(installed, 0u);
+    EXPECT_EQ(platform::PhysicalMemoryBytes(), installed);
+}
+
 TEST_F(LiveCapture, StoresOnlyFramesOfMoreThanSixtyBytes) {
     QueueFrame(PatternBytes(60, 1));
     QueueFrame(PatternBytes(61, 2));

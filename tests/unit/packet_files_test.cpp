@@ -42,18 +42,20 @@ TEST(PacketFileName, IsFolderSeparatorNumberAndExtensionWithinTheBuffer) {
     EXPECT_EQ(canary[14], 'X');
 }
 
+// The second call's frames are shorter: a file it replaces holds its frame and nothing of the
+// longer one before.
 TEST_F(PacketFiles, EveryCallNumbersFromOneAndLeavesHigherOldFilesAlone) {
-    for (unsigned i = 0; i < 5; ++i) QueueFrame(PatternBytes(100, i));
+    for (unsigned i = 0; i < 5; ++i) QueueFrame(PatternBytes(200, i));
     ASSERT_EQ(Capture(), ResultFinished);
-    for (unsigned i = 0; i < 3; ++i) QueueFrame(PatternBytes(200, 10 + i));
+    for (unsigned i = 0; i < 3; ++i) QueueFrame(PatternBytes(100, 10 + i));
     ASSERT_EQ(Capture(), ResultFinished);
     EXPECT_EQ(fileCount_, 3);
     for (int number = 1; number <= 3; ++number) {
         EXPECT_EQ(ReadWholeFile(PacketFile(number)),
-                  PatternBytes(200, 10 + static_cast<unsigned>(number) - 1));
+                  PatternBytes(100, 10 + static_cast<unsigned>(number) - 1));
     }
-    EXPECT_EQ(ReadWholeFile(PacketFile(4)), PatternBytes(100, 3));
-    EXPECT_EQ(ReadWholeFile(PacketFile(5)), PatternBytes(100, 4));
+    EXPECT_EQ(ReadWholeFile(PacketFile(4)), PatternBytes(200, 3));
+    EXPECT_EQ(ReadWholeFile(PacketFile(5)), PatternBytes(200, 4));
 }
 
 // The system's reason is left for the host, past the capture's close (which the stand-in makes

@@ -194,7 +194,9 @@ CaptureOutcome RunCapture(MirrowenFunction mirrowen, const CaptureRequest& reque
             systemError.store(errno);  // first thing: it is this thread's
             finished.store(true);
         });
-        if (request.showFrames) printer.emplace(request.folderPath, fileCount, request.fileLimit);
+        if (request.showFrames) {
+            printer.emplace(request.folderPath, fileCount, request.fileLimit, request.showFilter);
+        }
     }
     Clock::time_point lastProgress = start;
     while (!finished.load()) {

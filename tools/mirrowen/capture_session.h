@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "frame_filter.h"
 #include "mirrowen.h"
 
 namespace mirrowen::tool {
@@ -19,6 +20,8 @@ struct CaptureRequest {
     std::optional<std::int64_t> bufferMiB;  // the capture ring's size, set for the module's call
     bool showFrames = false;                // print a line per stored frame on stdout
     bool quiet = false;                     // no start line and no progress line
+    // With showFrames: lines only for the frames it matches.
+    const FrameFilter* showFilter = nullptr;
 };
 
 enum class StopReason { None, Signal, FileLimit, Duration, OutputClosed };

@@ -28,8 +28,6 @@ constexpr auto kLargestLag = 1s;
 constexpr auto kIdleWait = 10ms;
 // Lines go out in writes of up to this size: few system calls when frames come fast.
 constexpr std::size_t kBatchBytes = 32 * 1024;
-// The largest frame the capture writes: its snapshot length.
-constexpr off_t kLargestFrame = 65536;
 // The lowest priority: on a busy machine the capture's threads run first, and the printer falls
 // behind and skips instead.
 constexpr int kPrinterNice = 19;
@@ -52,10 +50,11 @@ bool WriteAll(int descriptor, const std::string& text) {
 }  // namespace
 
 FramePrinter::FramePrinter(std::string folder, std::int32_t& fileCount,
-                           std::optional<std::int64_t> lastFile)
+                           std::optional<std::int64_t> lastFile, const FrameFilter* filter)
     : folder_(std::move(folder)),
       fileCount_(fileCount),
       lastFile_(lastFile),
+      filter_(filter),
       thread_([this] { Run(); }) {}
 
 FramePrinter::~FramePrinter() { Finish(); }
@@ -90,8 +89,10 @@ void FramePrinter::Run() {
             next = completed;
         }
         while (next <= completed && lines.size() < kBatchBytes) {
-            lines += StoredFrameLine(next++);
-            lines += '\n';
+            if (const std::optional<std::string> line = StoredFrameLine(next++)) {
+                lines += *line;
+                lines += '\n';
+            }
         }
         if (next > completed) waitingSince = now;
         if (!WriteAll(STDOUT_FILENO, lines)) {
@@ -102,7 +103,7 @@ void FramePrinter::Run() {
     }
 }
 
-std::string FramePrinter::StoredFrameLine(std::int64_t number) {
+std::optional<std::string> FramePrinter::StoredFrameLine(std::int64_t number) {
     const std::string name = PacketFileName(number);
     const std::string failure = std::to_string(number) + " cannot read " + name + ": ";
     // Whatever stands at the name now is untrusted: a link is not followed, and a FIFO put there
@@ -112,7 +113,7 @@ std::string FramePrinter::StoredFrameLine(std::int64_t number) {
     struct stat status {};
     if (file.get() < 0 || fstat(file.get(), &status) != 0) return failure + ErrorText(errno);
     if (!S_ISREG(status.st_mode)) return failure + "not a regular file";
-    if (status.st_size > kLargestFrame) {
+    if (status.st_size > kSnapshotLength) {
         return failure + std::to_string(status.st_size) + " bytes are more than a frame";
     }
     frame_.resize(static_cast<std::size_t>(status.st_size));
@@ -124,7 +125,9 @@ std::string FramePrinter::StoredFrameLine(std::int64_t number) {
         if (result == 0) break;  // shortened meanwhile: the bytes read are the frame
         size += static_cast<std::size_t>(result);
     }
-    return FrameLine(number, status.st_mtim, std::span(frame_).first(size));
+    const std::span<const unsigned char> frame = std::span(frame_).first(size);
+    if (filter_ != nullptr && !filter_->Matches(frame)) return std::nullopt;
+    return FrameLine(number, status.st_mtim, frame);
 }
 
 }  // namespace mirrowen::tool

@@ -11,14 +11,18 @@
 #include <thread>
 #include <vector>
 
+#include "frame_filter.h"
+
 namespace mirrowen::tool {
 
 class FramePrinter {
   public:
     // Starts printing the packet files of `folder` as `fileCount` (the host's count, read
     // atomically) reaches them, from 1.hda on, up to `lastFile` where one is given (files past a
-    // requested count are removed, never shown).
-    FramePrinter(std::string folder, std::int32_t& fileCount, std::optional<std::int64_t> lastFile);
+    // requested count are removed, never shown). With a filter, only the frames it matches get a
+    // line (a file that cannot be read still does).
+    FramePrinter(std::string folder, std::int32_t& fileCount, std::optional<std::int64_t> lastFile,
+                 const FrameFilter* filter = nullptr);
     ~FramePrinter();
     FramePrinter(const FramePrinter&) = delete;
     FramePrinter& operator=(const FramePrinter&) = delete;
@@ -31,11 +35,13 @@ class FramePrinter {
 
   private:
     void Run();
-    std::string StoredFrameLine(std::int64_t number);
+    // The frame's line, or nothing for a frame the filter leaves out.
+    std::optional<std::string> StoredFrameLine(std::int64_t number);
 
     std::string folder_;
     std::int32_t& fileCount_;
     std::optional<std::int64_t> lastFile_;
+    const FrameFilter* filter_;
     std::vector<unsigned char> frame_;
     std::atomic<bool> finishing_{false};
     std::atomic<bool> outputFailed_{false};

@@ -325,9 +325,11 @@ void AppendIpv6(std::string& out, Bytes packet) {
     const std::string source = Ipv6Address(packet.subspan(8, 16));
     const std::string destination = Ipv6Address(packet.subspan(24, 16));
     const std::size_t payloadLength = Be16(packet, 4);
-    // A payload length of 0 belongs to a jumbogram (its length is in an option): the frame's
-    // bytes count then.
-    const std::size_t claimedEnd = payloadLength == 0 ? packet.size() : kIpv6Header + payloadLength;
+    // A payload length of 0 belongs to a jumbogram, whose length is in an option of the hop-by-hop
+    // header that must come first: the frame's bytes count then. Without that header the payload
+    // is empty, and what follows is Ethernet padding.
+    const bool jumbogram = payloadLength == 0 && packet[6] == kHopByHop;
+    const std::size_t claimedEnd = jumbogram ? packet.size() : kIpv6Header + payloadLength;
     const Bytes datagram = packet.first(std::min(claimedEnd, packet.size()));
 
     unsigned next = packet[6];

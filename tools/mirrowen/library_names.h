@@ -1,6 +1,7 @@
 // The names the module gives and takes, for everything around it that must agree with it: its
-// packet files are <n>.hda, numbered from 1 within 32 bits, and hold only frames of more than 60
-// bytes; it drops the adapter name's first 8 bytes, written "rpcap://".
+// packet files are <n>.hda, numbered from 1 within 32 bits, each a frame of more than 60 bytes
+// and at most the capture's snapshot length; it drops the adapter name's first 8 bytes, written
+// "rpcap://".
 #pragma once
 
 #include <charconv>
@@ -15,6 +16,8 @@ inline constexpr std::string_view kAdapterPrefix = "rpcap://";
 inline constexpr std::string_view kPacketFileExtension = ".hda";
 // Frames of this many captured bytes or fewer are never stored.
 inline constexpr int kLargestUnstoredFrame = 60;
+// The capture's snapshot length: the largest frame a packet file holds.
+inline constexpr std::int64_t kSnapshotLength = 65536;
 
 inline std::string AdapterName(std::string_view device) {
     return std::string(kAdapterPrefix) + std::string(device);

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <string>
 
 #include "adapter_list.h"
@@ -13,6 +14,7 @@
 #include "capture_session.h"
 #include "demo.h"
 #include "exit_status.h"
+#include "frame_filter.h"
 #include "library_names.h"
 #include "module_loader.h"
 #include "packet_folder.h"
@@ -33,7 +35,8 @@ struct CaptureOptions {
     bool replace = false;
 };
 
-int Capture(const CaptureOptions& options, const std::string& library) {
+int Capture(const CaptureOptions& options, const FrameFilter* showFilter,
+            const std::string& library) {
     const std::optional<LoadedModule> module = LoadModule(library);
     if (!module) return kExitModuleMissing;
     CaptureRequest request;
@@ -55,6 +58,7 @@ int Capture(const CaptureOptions& options, const std::string& library) {
     if (options.bufferMiB > 0) request.bufferMiB = options.bufferMiB;
     request.showFrames = options.showFrames;
     request.quiet = options.quiet;
+    request.showFilter = showFilter;
     return ReportCapture(request, RunCapture(module->function, request));
 }
 
@@ -132,6 +136,12 @@ int main(int argc, char** argv) {
                       "Remove the packet files of an earlier capture from the folder before this "
                       "one starts; without it such a folder is refused, as the two would mix");
     capture->add_flag("--show", options.showFrames, kShowHelp);
+    std::string filterExpression;
+    capture
+        ->add_option("--filter", filterExpression,
+                     "With --show: lines only for the frames that match this libpcap filter "
+                     "expression, as tcpdump takes it; the packet files keep every frame")
+        ->type_name("EXPR");
     capture->add_option("--library", library, "The capture module to load (Mirrowen.so)")
         ->type_name("PATH")
         ->check(NonEmptyPath("module path"));
@@ -148,6 +158,11 @@ int main(int argc, char** argv) {
     exporter->add_option("OUTPUT", exportOutput, "The pcap file to write")
         ->required()
         ->check(NonEmptyPath("output file name"));
+    exporter
+        ->add_option("--filter", filterExpression,
+                     "Write only the frames that match this libpcap filter expression, as tcpdump "
+                     "takes it")
+        ->type_name("EXPR");
     exporter->footer(
         "Every packet file is written, in the order of its number; numbers missing between 1 and "
         "the highest are named on stderr. Frame times are the capture times the packet files "
@@ -177,10 +192,23 @@ int main(int argc, char** argv) {
         return app.exit(error) == 0 ? kExitSuccess : kExitUsage;
     }
 
+    // A filter is an argument like any other: refused before anything starts.
+    if (*capture && capture->count("--filter") > 0 && !options.showFrames) {
+        std::cerr
+            << "mirrowen: --filter needs --show: it chooses the lines shown, never the frames "
+               "stored, as the packet files always keep every frame (export them with "
+               "'mirrowen export --filter EXPR')\n";
+        return kExitUsage;
+    }
+    std::optional<FrameFilter> filter;
+    if (!CompileFilterOption(filterExpression, filter)) return kExitUsage;
+    const FrameFilter* const chosen = filter ? &*filter : nullptr;
+
     if (listFlag || *list) return ListAdapters();
-    if (*capture) return Capture(options, library);
+    if (*capture) return Capture(options, chosen, library);
     if (*exporter) {
-        return ReportExport(exportFolder, exportOutput, ExportToPcap(exportFolder, exportOutput));
+        return ReportExport(exportFolder, exportOutput,
+                            ExportToPcap(exportFolder, exportOutput, chosen));
     }
     if (*demo) return Demo(demoFolder, options.showFrames, library);
     return kExitUsage;

@@ -19,9 +19,6 @@ namespace mirrowen::tool {
 
 namespace {
 
-// The largest frame the capture writes: its snapshot length.
-constexpr std::int64_t kLargestFrame = 65536;
-
 struct PacketFile {
     std::vector<unsigned char> bytes;
     timespec modified{};
@@ -39,9 +36,9 @@ bool ReadPacketFile(const std::string& path, PacketFile& packet) {
         std::cerr << "mirrowen: skipped " << path << ": not a regular file\n";
         return false;
     }
-    if (status.st_size == 0 || status.st_size > kLargestFrame) {
+    if (status.st_size == 0 || status.st_size > kSnapshotLength) {
         std::cerr << "mirrowen: skipped " << path << ": " << status.st_size
-                  << " bytes cannot be a frame (1 to " << kLargestFrame << " bytes)\n";
+                  << " bytes cannot be a frame (1 to " << kSnapshotLength << " bytes)\n";
         return false;
     }
     packet.bytes.resize(static_cast<std::size_t>(status.st_size));
@@ -86,7 +83,8 @@ struct DeadCloser {
 
 }  // namespace
 
-ExportReport ExportToPcap(const std::string& folder, const std::string& outputPath) {
+ExportReport ExportToPcap(const std::string& folder, const std::string& outputPath,
+                          const FrameFilter* filter) {
     ExportReport report;
     struct stat folderStatus {};
     if (stat(folder.c_str(), &folderStatus) != 0 || !S_ISDIR(folderStatus.st_mode)) {
@@ -102,7 +100,7 @@ ExportReport ExportToPcap(const std::string& folder, const std::string& outputPa
     }
     // Nanosecond timestamps: the capture times the packet files carry, at their full precision.
     const std::unique_ptr<pcap_t, DeadCloser> dead(pcap_open_dead_with_tstamp_precision(
-        DLT_EN10MB, kLargestFrame, PCAP_TSTAMP_PRECISION_NANO));
+        DLT_EN10MB, kSnapshotLength, PCAP_TSTAMP_PRECISION_NANO));
     if (!dead) {
         std::cerr << "mirrowen: libpcap could not prepare an Ethernet pcap file\n";
         return report;
@@ -118,6 +116,10 @@ ExportReport ExportToPcap(const std::string& folder, const std::string& outputPa
     for (const std::int32_t number : numbers) {
         if (!ReadPacketFile(folder + "/" + PacketFileName(number), packet)) {
             ++report.skipped;
+            continue;
+        }
+        if (filter != nullptr && !filter->Matches(packet.bytes)) {
+            ++report.filteredOut;
             continue;
         }
         pcap_pkthdr header{};
@@ -146,6 +148,9 @@ int ReportExport(const std::string& folder, const std::string& outputPath,
     if (!report.written) return kExitFailure;
     std::cout << "Exported " << report.frames << " frames from " << folder << " to " << outputPath;
     if (report.missing > 0) std::cout << "; missing numbers: " << report.missing << " (above)";
+    if (report.filteredOut > 0) {
+        std::cout << "; left out " << report.filteredOut << " frames that the filter did not match";
+    }
     if (report.skipped > 0) std::cout << "; skipped " << report.skipped << " packet files (above)";
     std::cout << ". View them with: tshark -r " << outputPath << '\n';
     return report.missing > 0 || report.skipped > 0 ? kExitFramesSkipped : kExitSuccess;

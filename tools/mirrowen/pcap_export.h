@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "frame_filter.h"
+
 namespace mirrowen::tool {
 
 struct ExportReport {
@@ -11,12 +13,15 @@ struct ExportReport {
     std::int64_t frames = 0;
     std::int64_t skipped = 0;  // packet files that cannot be a frame, each reported on stderr
     std::int64_t missing = 0;  // numbers from 1 to the highest without a packet file (on stderr)
+    std::int64_t filteredOut = 0;  // frames the filter did not match
 };
 
 // Writes every packet file of the folder in the order of its number, and names the numbers missing
 // between 1 and the highest. Each frame's timestamp is its file's modification time, which the
-// capture sets to the frame's capture time, written to the nanosecond.
-ExportReport ExportToPcap(const std::string& folder, const std::string& outputPath);
+// capture sets to the frame's capture time, written to the nanosecond. With a filter, only the
+// frames it matches are written.
+ExportReport ExportToPcap(const std::string& folder, const std::string& outputPath,
+                          const FrameFilter* filter = nullptr);
 
 // The exit status and one-line summary for an export.
 int ReportExport(const std::string& folder, const std::string& outputPath,

@@ -1,9 +1,12 @@
-// Standard error and descriptors as POSIX has them.
+// Standard error, descriptors and the machine's memory as POSIX (and Linux's /proc) has them.
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
+#include <string>
 
 #include "test_core.h"
 
@@ -31,6 +34,17 @@ std::uint32_t LastSystemError() { return static_cast<std::uint32_t>(errno); }
 std::size_t OpenDescriptorCount() {
     const std::filesystem::directory_iterator entries("/proc/self/fd");
     return static_cast<std::size_t>(std::distance(begin(entries), end(entries)));
+}
+
+std::uint64_t InstalledMemoryBytes() {
+    std::ifstream meminfo("/proc/meminfo");
+    for (std::string line; std::getline(meminfo, line);) {
+        std::istringstream fields(line);
+        std::string name;
+        std::uint64_t kibibytes = 0;
+        if (fields >> name >> kibibytes && name == "MemTotal:") return kibibytes * 1024;
+    }
+    return 0;
 }
 
 }  // namespace mirrowen::testing

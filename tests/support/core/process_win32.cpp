@@ -1,5 +1,11 @@
-// Windows: the message box as what the user was told, and the process's handles as its
-// descriptors.
+// Windows: the message box as what the user was told, the process's handles as its descriptors,
+// and the machine's memory.
+#include <windows.h>
+// After windows.h, which it needs. GetPerformanceInfo as kernel32 exports it
+// (K32GetPerformanceInfo), without psapi.dll.
+#define PSAPI_VERSION 2
+#include <psapi.h>
+
 #include <chrono>
 
 #include "box_watcher.h"
@@ -98,6 +104,12 @@ std::size_t OpenDescriptorCount() {
         }
     }
     return handles;
+}
+
+std::uint64_t InstalledMemoryBytes() {
+    PERFORMANCE_INFORMATION information{};
+    if (!GetPerformanceInfo(&information, sizeof information)) return 0;
+    return std::uint64_t{information.PhysicalTotal} * information.PageSize;
 }
 
 }  // namespace mirrowen::testing

@@ -62,6 +62,10 @@ std::uint32_t LastSystemError();
 // How many descriptors (handles on Windows) this process has open.
 std::size_t OpenDescriptorCount();
 
+// The machine's whole memory in bytes, as the system tells it to users: MemTotal in /proc/meminfo
+// on Linux, the total of the performance information on Windows.
+std::uint64_t InstalledMemoryBytes();
+
 // A test that must give back every descriptor it takes: the count after the test body must be the
 // count before it.
 class KeepsDescriptors : public ::testing::Test {
