@@ -1,16 +1,61 @@
 // What only Windows has, with the real Mirrowen.dll over the scripted wpcap.dll: files held open
-// without sharing, a folder search that matches wildcards, file times as FILETIME, and the
-// driver's buffer set after the open with pcap_setbuff. The rest of the library's behaviour is the
-// shared unit test list's, which runs here too.
+// without sharing, writes and closes that fail, a folder search that matches wildcards, file
+// times as FILETIME, and the driver's buffer set after the open with pcap_setbuff. The rest of the
+// library's behaviour is the shared unit test list's, which runs here too.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include "import_patch.h"
 #include "pcap_stand_in.h"
 #include "wine_test_support.h"
 
 namespace mirrowen::testing {
 namespace {
+
+// Faults that a real disk gives only when it is full or failing, met by the DLL's calls of
+// WriteFile and CloseHandle on disk files (its packet files are its only ones), which reach these
+// stand-ins through its import table: the armed call meets the fault, every other call is the
+// system's own.
+enum class FileFault { kShortWrite, kFailedWrite, kFailedClose };
+struct ArmedFileFault {
+    FileFault fault = FileFault::kShortWrite;
+    int callNumber = 0;  // 0: none armed
+    int calls = 0;
+    bool met = false;
+
+    // Counts a call of this kind on `file`; true when it is the one armed.
+    bool Meets(bool armedKind, HANDLE file) {
+        if (!armedKind || callNumber == 0 || GetFileType(file) != FILE_TYPE_DISK) return false;
+        if (++calls != callNumber) return false;
+        met = true;
+        return true;
+    }
+};
+ArmedFileFault armedFault;
+
+BOOL WINAPI WriteFileMeetingFaults(HANDLE file, LPCVOID bytes, DWORD size, LPDWORD written,
+                                   LPOVERLAPPED overlapped) {
+    const bool writeFault = armedFault.fault != FileFault::kFailedClose;
+    if (!armedFault.Meets(writeFault, file)) {
+        return WriteFile(file, bytes, size, written, overlapped);
+    }
+    if (armedFault.fault == FileFault::kShortWrite) {  // the disk took only half
+        return WriteFile(file, bytes, size / 2, written, overlapped);
+    }
+    if (written != nullptr) *written = 0;
+    SetLastError(ERROR_DISK_FULL);
+    return FALSE;
+}
+
+// The handle is closed all the same, as when the flush of a close fails: only the report fails.
+BOOL WINAPI CloseHandleMeetingFaults(HANDLE handle) {
+    const bool failing = armedFault.Meets(armedFault.fault == FileFault::kFailedClose, handle);
+    const BOOL closed = CloseHandle(handle);
+    if (!failing) return closed;
+    SetLastError(ERROR_DISK_FULL);
+    return FALSE;
+}
 
 class WindowsOnly : public ::testing::Test {
   protected:
@@ -54,6 +99,39 @@ TEST_F(WindowsOnly, AFileHeldOpenByAnotherGives5WithTheCountOfTheFilesBefore) {
         EXPECT_EQ(ReadWholeFile(PacketFile(scratch.path(), 4)), PatternBytes(10, 1));
         EXPECT_FALSE(std::filesystem::exists(PacketFile(scratch.path(), 5)));
         EXPECT_EQ(StandInReadCount(), 4);
+        EXPECT_EQ(StandInCloseCount(), 1);
+    }
+}
+
+// A packet file that does not reach the disk whole ends the call with 5, whether its write falls
+// short or fails or its close fails: the file is removed (a short one would read as a shorter
+// frame), the count stays at the file before it, and no handle stays open.
+TEST_F(WindowsOnly, AShortOrFailedWriteOrAFailedCloseGives5AndRemovesTheFile) {
+    ASSERT_NE(TheMirrowen(), nullptr);
+    const HMODULE dll = GetModuleHandleA("Mirrowen.dll");
+    ASSERT_NE(dll, nullptr);
+    const ImportPatch write(dll, "KERNEL32.dll", "WriteFile",
+                            reinterpret_cast<void*>(&WriteFileMeetingFaults));
+    const ImportPatch close(dll, "KERNEL32.dll", "CloseHandle",
+                            reinterpret_cast<void*>(&CloseHandleMeetingFaults));
+    for (const FileFault fault :
+         {FileFault::kShortWrite, FileFault::kFailedWrite, FileFault::kFailedClose}) {
+        SCOPED_TRACE(static_cast<int>(fault));
+        StandInReset();
+        const TemporaryFolder folder;
+        const std::size_t handlesBefore = OpenDescriptorCount();
+        armedFault = {.fault = fault, .callNumber = 3};
+        for (unsigned seed = 1; seed <= 5; ++seed) QueueFrame(PatternBytes(100, seed));
+
+        EXPECT_EQ(CallInto(folder.path()), ResultFileFailed);
+        const bool met = armedFault.met;
+        armedFault = {};
+        EXPECT_TRUE(met);
+        EXPECT_EQ(fileCount, 2);
+        EXPECT_EQ(PacketFileNumbers(folder.path()), (std::vector<int>{1, 2}));
+        EXPECT_EQ(ReadWholeFile(PacketFile(folder.path(), 2)), PatternBytes(100, 2));
+        EXPECT_EQ(OpenDescriptorCount(), handlesBefore);
+        EXPECT_EQ(StandInReadCount(), 3);
         EXPECT_EQ(StandInCloseCount(), 1);
     }
 }

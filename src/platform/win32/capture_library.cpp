@@ -115,6 +115,10 @@ bool IsEthernet(CaptureHandle capture) {
     return TheCaptureLibrary().datalink(capture) == DLT_EN10MB;
 }
 
+// The header as wpcap.dll lays it out for 32- and 64-bit processes alike: Windows keeps long at
+// 32 bits (LLP64), so the capture time is two 32-bit fields on x64 too.
+static_assert(sizeof(pcap_pkthdr) == 16);
+
 // The capture library's read timeout fires on Windows with or without traffic.
 ReadResult ReadFrame(CaptureHandle capture, Frame& frame) {
     pcap_pkthdr* header = nullptr;

@@ -1,6 +1,7 @@
 // The part of the capture library's interface that Mirrowen uses, as wpcap.dll (WinPcap, Npcap)
-// exports it on 32-bit Windows: C functions with the cdecl convention. The library binds these by
-// name at run time; the declarations give the types and are never called directly.
+// exports it on 32-bit Windows (C functions with the cdecl convention) and on 64-bit Windows (x64
+// has one calling convention, which __cdecl then names). The library binds these by name at run
+// time; the declarations give the types and are never called directly.
 #pragma once
 
 #include <stdint.h>
@@ -18,7 +19,7 @@ typedef struct pcap pcap_t;
 typedef unsigned char u_char;
 typedef uint32_t bpf_u_int32;
 
-// Windows' own struct timeval: two 32-bit longs.
+// Windows' own struct timeval: two longs, which are 32-bit on 64-bit Windows too (LLP64).
 struct pcap_timeval {
     long tv_sec;
     long tv_usec;

@@ -1,0 +1,150 @@
+// The x64 Mirrowen.dll on real frames: its host from the x64 Windows tree
+// (tests/windows/real-frames/) runs under 64-bit Wine over Wine's own wpcap.dll, which forwards to
+// the machine's libpcap, inside a network namespace of the test's own, and what it stores is
+// compared with a reference capture of the same veth end. The 32-bit DLL is tested over the
+// scripted stand-in only: Wine's 32-bit wpcap.dll garbles the headers pcap_next_ex returns.
+#include <sys/stat.h>
+
+#include <map>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "frames.h"
+#include "network_namespace.h"
+#include "reference_capture.h"
+#include "wine_prefix.h"
+
+namespace mirrowen::testing {
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+// The x64 tree's host program, or empty where this tree was not told of an x64 tree.
+constexpr const char* kHost = MIRROWEN_REAL_FRAMES_HOST;
+constexpr auto kProgramLimit = 60s;
+constexpr std::size_t kFramesStored = 1000;
+// Sent in turn: frames of 60 bytes are never stored, the others are.
+constexpr std::size_t kLengths[] = {60, 61, 100, 1514};
+constexpr std::uint32_t kWakeSequences = 1'000'000;
+
+class RealFramesUnderWine : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (std::string(kHost).empty()) {
+            GTEST_SKIP() << "no x64 Windows build tree named: configure this tree with "
+                            "-DMIRROWEN_WINDOWS_X64_BUILD_DIR=<it> (scripts/test-all does)";
+        }
+        for (const std::string& why : {WhyLiveCapturesCannotRun(), WinePrefix::WhyItCannotRun()}) {
+            if (!why.empty()) GTEST_SKIP() << why;
+        }
+        ASSERT_TRUE(fs::exists(kHost)) << kHost << " is missing: build the x64 Windows tree";
+    }
+};
+
+std::int64_t ModifiedNanoseconds(const fs::path& file) {
+    struct stat status {};
+    if (stat(file.c_str(), &status) != 0) return -1;
+    return std::int64_t{status.st_mtim.tv_sec} * 1'000'000'000 + status.st_mtim.tv_nsec;
+}
+
+// Waits, within a bound, until packet file `number` exists.
+bool WaitForFile(const fs::path& folder, std::int64_t number) {
+    for (int poll = 0; poll < 3000 && !fs::exists(PacketFile(folder, number)); ++poll) {
+        std::this_thread::sleep_for(10ms);
+    }
+    return fs::exists(PacketFile(folder, number));
+}
+
+TEST_F(RealFramesUnderWine, TheX64DllStoresEveryFrameAsTheReferenceCaptureSawIt) {
+    const VethNamespace network;
+    ReferenceCapture reference(VethNamespace::kCaptureEnd);
+    const WinePrefix wine;
+    const FrameSender sender(VethNamespace::kSendEnd);
+    const TemporaryFolder scratch;
+    const std::string folder = WinePrefix::WindowsPath(scratch.path());
+
+    // A missing adapter: 3, and the capture library's own reason in the message box.
+    {
+        WineProgram host(wine, {kHost, "missing",
+                                R"(\Device\NPF_{00000000-0000-0000-0000-000000000000})", folder});
+        ASSERT_EQ(host.WaitForExit(kProgramLimit), 0) << host.Errors();
+        const std::optional<std::string> reason = host.WaitForLine("open_live ", 0ms);
+        ASSERT_TRUE(reason);
+        const std::string text = reason->substr(std::string("open_live ").size());
+        EXPECT_FALSE(text.empty());
+        EXPECT_EQ(host.OutputLines(),
+                  (std::vector<std::string>{"result 3", "box Mirrowen: " + text, reason.value()}));
+        EXPECT_TRUE(PacketFileNumbers(scratch.path()).empty());
+    }
+
+    // The adapter found by its Linux name in the capture library's list.
+    WineProgram host(wine, {kHost, "capture", VethNamespace::kCaptureEnd, folder});
+    ASSERT_TRUE(host.WaitForLine("capturing on ", kProgramLimit)) << host.Errors();
+    // Probes until one is stored: from then on, every frame sent is captured. Probes still on
+    // their way land in the pause after it (libpcap hands frames over in blocks, up to one read
+    // timeout late).
+    for (std::uint32_t probe = 0; probe < 100 && !fs::exists(PacketFile(scratch.path(), 1));
+         ++probe) {
+        sender.Send(MakeProbeFrame(probe));
+        std::this_thread::sleep_for(100ms);
+    }
+    ASSERT_TRUE(WaitForFile(scratch.path(), 1)) << host.Errors();
+    std::this_thread::sleep_for(1s);
+    const auto probesStored = static_cast<std::int64_t>(PacketFileNumbers(scratch.path()).size());
+
+    // The frames, sent in groups, each waited for before the next, so that the capture never has
+    // more than a group to catch up with.
+    std::vector<Bytes> expected;
+    for (std::uint32_t sequence = 0; expected.size() < kFramesStored; ++sequence) {
+        const Bytes frame = MakeTestFrame(kLengths[sequence % std::size(kLengths)], sequence);
+        sender.Send(frame);
+        if (frame.size() <= 60) continue;
+        expected.push_back(frame);
+        if (expected.size() % 100 == 0) {
+            ASSERT_TRUE(WaitForFile(scratch.path(),
+                                    probesStored + static_cast<std::int64_t>(expected.size())));
+        }
+    }
+
+    // Wine's pcap_next_ex is libpcap's blocking read, which on Linux does not return while no
+    // frame comes (on Windows the driver's read timeout ends it), so the call would not see the
+    // stop flag on an idle adapter. Frames of 60 bytes, which are never stored, wake it.
+    host.CloseInput();
+    for (std::uint32_t wake = 0; wake < 200 && !host.WaitForExit(50ms); ++wake) {
+        sender.Send(MakeTestFrame(60, kWakeSequences + wake));
+    }
+    ASSERT_EQ(host.WaitForExit(kProgramLimit), 0) << host.Errors();
+    const std::vector<ReferenceCapture::Frame> captured = reference.Stop();
+
+    const std::vector<int> numbers = PacketFileNumbers(scratch.path());
+    const auto fileCount = static_cast<std::int64_t>(numbers.size());
+    EXPECT_EQ(host.WaitForLine("result ", 0ms), "result 1 files " + std::to_string(fileCount));
+    ASSERT_EQ(fileCount, probesStored + static_cast<std::int64_t>(kFramesStored));
+    EXPECT_EQ(numbers.back(), fileCount);
+    // Byte-exact and in order after the leading probes.
+    EXPECT_TRUE(StoredTestFrames(scratch.path()) == expected);
+
+    // Each file's last-write time is its frame's capture time as the reference saw it: the
+    // capture library reports microseconds, so they agree well within 1 ms.
+    std::map<Bytes, std::int64_t> capturedAt;
+    for (const ReferenceCapture::Frame& frame : captured)
+        capturedAt[frame.bytes] = frame.nanoseconds;
+    int unmatched = 0;
+    int offTime = 0;
+    for (const int number : numbers) {
+        const auto reference = capturedAt.find(ReadWholeFile(PacketFile(scratch.path(), number)));
+        if (reference == capturedAt.end()) {
+            ++unmatched;
+        } else if (std::abs(ModifiedNanoseconds(PacketFile(scratch.path(), number)) -
+                            reference->second) > 1'000'000) {
+            ++offTime;
+        }
+    }
+    EXPECT_EQ(unmatched, 0) << "files whose frame the reference capture did not see";
+    EXPECT_EQ(offTime, 0) << "files whose time is more than 1 ms from the reference's";
+}
+
+}  // namespace
+}  // namespace mirrowen::testing
