@@ -76,7 +76,9 @@ int Capture(const std::string& description, const std::string& folder) {
     std::string listed;
     for (const AdapterEntry* entry = adapters; entry != nullptr; entry = entry->next) {
         const std::string entryDescription = entry->description ? entry->description : "";
-        listed += " " + std::string(entry->name) + " (" + entryDescription + ")";
+        // Appended piece by piece: GCC 12's optimiser warns falsely of overlapping copies in
+        // " " + std::string(...).
+        listed.append(" ").append(entry->name).append(" (").append(entryDescription).append(")");
         if (entryDescription == description) adapter = AdapterName(entry->name);
     }
     freeAll(adapters);
