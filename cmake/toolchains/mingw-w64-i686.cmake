@@ -1,15 +1,4 @@
-# Cross-builds the 32-bit Windows Mirrowen.dll with Debian's MinGW-w64 (g++-mingw-w64-i686). The
-# -posix compilers are used because the tests need std::thread; their winpthread, libgcc and
-# libstdc++ are linked statically, so that the DLL imports system DLLs only.
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross-builds the 32-bit Windows Mirrowen.dll with Debian's MinGW-w64 (g++-mingw-w64-i686).
 set(CMAKE_SYSTEM_PROCESSOR x86)
-
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+set(mingw_triple i686-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-common.cmake)

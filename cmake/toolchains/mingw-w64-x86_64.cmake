@@ -1,16 +1,5 @@
 # Cross-builds the 64-bit Windows Mirrowen.dll (x64, PE32+) with Debian's MinGW-w64
-# (g++-mingw-w64-x86-64), from the same sources as the 32-bit one. The -posix compilers are used
-# because the tests need std::thread; their winpthread, libgcc and libstdc++ are linked
-# statically, so that the DLL imports system DLLs only.
-set(CMAKE_SYSTEM_NAME Windows)
+# (g++-mingw-w64-x86-64), from the same sources as the 32-bit one.
 set(CMAKE_SYSTEM_PROCESSOR AMD64)
-
-set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+set(mingw_triple x86_64-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-common.cmake)
