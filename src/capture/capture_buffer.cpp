@@ -11,10 +11,8 @@ namespace {
 
 constexpr std::uint64_t kMiB = std::uint64_t{1} << 20;
 // A 1514-byte frame takes 1,600 bytes of the buffer, so 384 MiB hold some 250,000 of them: a
-// whole second of 250,000 frames/s, or a full-speed burst of 200,000 on a veth pair, is kept even
-// while the store loop is held up. 256 MiB (167,000 frames) lost up to 11 % of such a second on
-// a busy spell of a shared machine; 512 MiB kept no more than 384 did, and cost 128 MiB more
-// (see docs/performance.md for the measurements behind this).
+// whole second of 250,000 frames/s, kept even while the store loop is held up. Why not less or
+// more: docs/performance.md, "Capture buffer", measures what each size keeps and costs.
 constexpr std::uint64_t kDefaultMiB = 384;
 constexpr std::uint64_t kShareOfMemory = 16;
 // Below this, the capture library's own default is at least as large (2 MiB on Linux, 1 MiB for

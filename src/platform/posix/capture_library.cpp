@@ -11,10 +11,11 @@ namespace mirrowen::platform {
 
 namespace {
 
-// While no frame comes, the wait is cut into slices of at most 100 ms: releasing the capture socket
-// at the end takes the kernel a few tens of milliseconds more, and a stop on an idle adapter should
-// end the call within a quarter of a second. Frames are still handed over by the read timeout (the
-// kernel wakes the wait when it hands over a block), so this only adds wake-ups while idle.
+// While no frame comes, the wait is cut into slices of at most 100 ms, half the read timeout: a
+// stop on an idle adapter should end the call within one read timeout, and releasing the capture
+// socket at the end takes the kernel a while more (docs/performance.md, "Idle stop latency",
+// measures it). Frames are still handed over by the read timeout (the kernel wakes the wait when it
+// hands over a block), so this only adds wake-ups while idle.
 constexpr int kLongestIdleWaitMs = 100;
 
 // Linux's capture library does not return from a blocking read while no frame arrives (an empty
