@@ -28,16 +28,18 @@ namespace mirrowen::bench {
 namespace {
 
 using namespace std::chrono_literals;
+using testing::kCallLimit;
 using testing::VethNamespace;
 namespace fs = std::filesystem;
 
 constexpr auto kSendLimit = 10s;
 constexpr auto kDrainLimit = 60s;
-constexpr auto kCallLimit = 10s;
 // How long the output of tcpdump or dumpcap must stay unchanged before their capture is taken as
 // done: longer than a frame can wait in their capture buffer (tcpdump's read timeout is 1 s).
 constexpr auto kProcessQuietTime = 1500ms;
 constexpr std::size_t kMiB = std::size_t{1} << 20;
+// The peers capture as much of a frame as the library does.
+const std::string kSnapshotLength = std::to_string(MIRROWEN_SNAPSHOT_LENGTH);
 // libpcap's buffer where none is asked for: tcpdump's and dumpcap's as they ship.
 constexpr int kCaptureLibraryDefaultMiB = 2;
 constexpr std::size_t kPcapFileHeader = 24;
@@ -139,8 +141,8 @@ Outcome RunTcpdump(const Case& test, const fs::path& folder, std::uint64_t frame
     TrafficGenerator generator(VethNamespace::kSendEnd);
     const fs::path output = folder / "capture.pcap";
     const fs::path messages = folder / "tcpdump.txt";
-    const pid_t tcpdump = StartProgram({"tcpdump", "-i", VethNamespace::kCaptureEnd, "-s", "65536",
-                                        "-Z", "root", "-w", output.string()},
+    const pid_t tcpdump = StartProgram({"tcpdump", "-i", VethNamespace::kCaptureEnd, "-s",
+                                        kSnapshotLength, "-Z", "root", "-w", output.string()},
                                        messages);
     const auto ready = Clock::now() + 10s;
     while (ReadText(messages).find("listening on") == std::string::npos && Clock::now() < ready) {
@@ -204,7 +206,7 @@ Outcome RunDumpcap(const Case& test, const fs::path& folder, const fs::path& mes
     TrafficGenerator generator(VethNamespace::kSendEnd);
     const testing::FrameSender probeSender(VethNamespace::kSendEnd);
     std::vector<std::string> arguments = {
-        "dumpcap",   "-i", VethNamespace::kCaptureEnd,      "-s", "65536", "-P", "-q", "-b",
+        "dumpcap",   "-i", VethNamespace::kCaptureEnd,      "-s", kSnapshotLength, "-P", "-q", "-b",
         "packets:1", "-w", (folder / "frame.pcap").string()};
     if (largeBuffer) arguments.insert(arguments.end(), {"-B", std::to_string(LibraryBufferMiB())});
     const pid_t dumpcap = StartProgram(arguments, messages);
@@ -248,7 +250,7 @@ pcap_t* OpenAsTheLibraryDoes(std::string& failure) {
         failure = errorText;
         return nullptr;
     }
-    pcap_set_snaplen(capture, 65536);
+    pcap_set_snaplen(capture, MIRROWEN_SNAPSHOT_LENGTH);
     pcap_set_promisc(capture, 1);
     pcap_set_timeout(capture, 200);
     if (const std::size_t bytes = capture::CaptureBufferBytes(); bytes != 0) {
@@ -301,12 +303,13 @@ Outcome RunReference(const Case& test, const fs::path& folder, std::uint64_t fra
                 poll(&ready, 1, 100);
                 continue;
             }
-            if (header->caplen <= 60) continue;
+            if (header->caplen <= MIRROWEN_LARGEST_SKIPPED_FRAME) continue;
             if (store) {
                 char* end =
                     std::to_chars(name + prefix.size(), name + sizeof name - 8, stored.load() + 1)
                         .ptr;
-                std::memcpy(end, ".hda", 5);
+                std::memcpy(end, MIRROWEN_PACKET_FILE_EXTENSION,
+                            sizeof MIRROWEN_PACKET_FILE_EXTENSION);
                 const int file =
                     open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666);
                 if (file < 0) break;
@@ -404,9 +407,9 @@ std::size_t LibraryBufferMiB() {
 }
 
 std::uint64_t WaitUntilCapturing(testing::CaptureRun& capture, const testing::FrameSender& sender) {
-    const std::uint32_t probes = capture.WaitUntilCapturing(sender);
-    if (probes == 0) throw std::runtime_error("the capture did not start");
-    return probes;
+    const testing::Probes probes = capture.WaitUntilCapturing(sender);
+    if (probes.stored == 0) throw std::runtime_error("the capture did not start");
+    return probes.sent;
 }
 
 void Finish(testing::CaptureRun& capture) {

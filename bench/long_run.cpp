@@ -41,7 +41,7 @@ int Run(std::uint32_t frames) {
     const FrameSender sender(VethNamespace::kSendEnd);
 
     CaptureRun run(module.function(), VethNamespace::CaptureAdapter(), folder);
-    if (!run.WaitUntilCapturing(sender)) {
+    if (run.WaitUntilCapturing(sender).stored == 0) {
         std::fprintf(stderr, "the capture never started\n");
         return 1;
     }

@@ -67,8 +67,8 @@ int main() {
     std::string folder = run.folder.string();
     std::int32_t stopFlag = 0, fileCount = 0;
     const long descriptorsBefore = static_cast<long>(mirrowen::testing::OpenDescriptorCount());
-    const std::int32_t result = Mirrowen(mirrowen::AdapterName("stand-in").c_str(), nullptr,
-                                         folder.data(), &stopFlag, &fileCount);
+    const std::int32_t result = Mirrowen(mirrowen::testing::AdapterName("stand-in").c_str(),
+                                         nullptr, folder.data(), &stopFlag, &fileCount);
     const long descriptorsAfter = static_cast<long>(mirrowen::testing::OpenDescriptorCount());
 
     std::printf(

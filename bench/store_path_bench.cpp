@@ -84,7 +84,7 @@ void StorePaired(benchmark::State& state, std::filesystem::path parent, int size
         const int first = static_cast<int>(block) * kFilesPerBlock + 1;
         for (int i = 0; i < kFilesPerBlock; ++i) {
             names[static_cast<std::size_t>(i)] =
-                folderPath + "/" + mirrowen::PacketFileName(first + i);
+                folderPath + "/" + mirrowen::testing::PacketFileName(first + i);
         }
         const bool libraryFirst = block++ % 2 == 0;
         bool stored = true;

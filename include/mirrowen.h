@@ -8,9 +8,9 @@
  *
  * The call blocks for the whole capture and runs on the calling thread. Every captured frame of
  * more than 60 bytes is written, raw and unchanged, to its own file in the output folder:
- * 1.hda, 2.hda, ... ("<folder>/<n>.hda" on Linux, "<folder>\<n>.hda" on Windows). Each file's
- * modification time is the time the capture library took the frame (where the file system lets
- * it be set; otherwise the time the file was written).
+ * 1.hda, 2.hda, ... (MIRROWEN_PACKET_FILE_FORMAT below). Each file's modification time is the
+ * time the capture library took the frame (where the file system lets it be set; otherwise the
+ * time the file was written).
  *
  * The capture library's buffer is enlarged to 384 MiB (at most a sixteenth of the machine's
  * memory), so that a busy file system loses no frames; the environment variable
@@ -48,6 +48,33 @@
 #else
 #define MIRROWEN_EXPORT
 #endif
+
+/*
+ * The names and limits a host shares with the library.
+ *
+ * MIRROWEN_ADAPTER_PREFIX: the capture source's prefix, "rpcap://". The call drops the first
+ *     MIRROWEN_ADAPTER_PREFIX_LENGTH (8) bytes of adapterName, whatever they are, and opens the
+ *     device named by the rest.
+ * MIRROWEN_PACKET_FILE_FORMAT: the name of packet file n in the folder, as printf formats it from
+ *     the folder path (with no trailing separator) and n: "%s/%d.hda" on Linux, "%s\%d.hda" on
+ *     Windows; n counts from 1 in each call. MIRROWEN_PATH_SEPARATOR is the separator,
+ *     MIRROWEN_PACKET_FILE_EXTENSION the extension, ".hda".
+ * MIRROWEN_SNAPSHOT_LENGTH: the most bytes of a frame that are captured, 65536; a longer frame
+ *     is cut to that length, so a packet file holds at most that many bytes.
+ * MIRROWEN_LARGEST_SKIPPED_FRAME: frames of this many captured bytes or fewer (60) are never
+ *     stored and take no number.
+ */
+#define MIRROWEN_ADAPTER_PREFIX "rpcap://"
+#define MIRROWEN_ADAPTER_PREFIX_LENGTH (sizeof MIRROWEN_ADAPTER_PREFIX - 1)
+#if defined(_WIN32)
+#define MIRROWEN_PATH_SEPARATOR "\\"
+#else
+#define MIRROWEN_PATH_SEPARATOR "/"
+#endif
+#define MIRROWEN_PACKET_FILE_EXTENSION ".hda"
+#define MIRROWEN_PACKET_FILE_FORMAT "%s" MIRROWEN_PATH_SEPARATOR "%d" MIRROWEN_PACKET_FILE_EXTENSION
+#define MIRROWEN_SNAPSHOT_LENGTH 65536
+#define MIRROWEN_LARGEST_SKIPPED_FRAME 60
 
 #ifdef __cplusplus
 extern "C" {

@@ -9,10 +9,10 @@ namespace mirrowen::capture {
 
 namespace {
 
-constexpr std::size_t kSourcePrefixLength = 8;  // "rpcap://"
-constexpr int kSnapshotLength = 65536;
+constexpr std::size_t kSourcePrefixLength = MIRROWEN_ADAPTER_PREFIX_LENGTH;
+constexpr int kSnapshotLength = MIRROWEN_SNAPSHOT_LENGTH;
 constexpr int kReadTimeoutMs = 200;
-constexpr std::uint32_t kLargestSkippedFrame = 60;
+constexpr std::uint32_t kLargestSkippedFrame = MIRROWEN_LARGEST_SKIPPED_FRAME;
 
 }  // namespace
 

@@ -6,11 +6,13 @@
 #include <limits>
 #include <utility>
 
+#include "mirrowen.h"
+
 namespace mirrowen::packetfile {
 
 namespace {
 
-constexpr char kExtension[] = ".hda";
+constexpr char kExtension[] = MIRROWEN_PACKET_FILE_EXTENSION;
 
 // Owns an open packet file; closes it on any path that did not close it explicitly.
 class OpenFile {

@@ -19,6 +19,7 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "mirrowen.h"
@@ -60,9 +61,10 @@ bool LandsInSandbox(const std::string& folder, fs::path& target) {
 }
 
 bool IsPacketFileName(const fs::path& name) {
+    constexpr std::string_view kExtension = MIRROWEN_PACKET_FILE_EXTENSION;
     const std::string text = name.string();
-    if (!text.ends_with(".hda") || text.size() == 4) return false;
-    return text.find_first_not_of("0123456789") == text.size() - 4;
+    if (!text.ends_with(kExtension) || text.size() == kExtension.size()) return false;
+    return text.find_first_not_of("0123456789") == text.size() - kExtension.size();
 }
 
 // Removes what the last input made; the folders down to the working directory stay.

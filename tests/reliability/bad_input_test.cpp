@@ -118,7 +118,7 @@ TEST_F(BadInputCapture, RelativeAndNonUtf8FoldersReceiveThePacketFiles) {
     const FrameSender sender(VethNamespace::kSendEnd);
     for (const std::string folder : {"relative/", "caps-\xff\xfe\x80"}) {
         CaptureRun run(module_.function(), VethNamespace::CaptureAdapter(), folder);
-        ASSERT_TRUE(run.WaitUntilCapturing(sender)) << folder;
+        ASSERT_GT(run.WaitUntilCapturing(sender).stored, 0) << folder;
         run.Stop();
         ASSERT_EQ(run.WaitForResult(10s), ResultFinished);
         const fs::path stored = PacketFile(scratch_.path() / folder, 1);

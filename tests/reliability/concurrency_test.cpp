@@ -26,8 +26,6 @@ namespace {
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
-constexpr auto kCallLimit = 10s;
-
 class Concurrency : public ModuleTest {};
 
 // Each capture has a namespace, a veth pair, a folder and a range of frame numbers of its own,
@@ -52,7 +50,7 @@ TEST_F(Concurrency, SeveralCallsAtOnceKeepToTheirOwnAdapterAndFolder) {
                 CaptureRun run(module_.function(), VethNamespace::CaptureAdapter(),
                                folders[index].path());
                 runs[index].store(&run);
-                if (run.WaitUntilCapturing(sender)) {
+                if (run.WaitUntilCapturing(sender).stored > 0) {
                     const std::int32_t probes = run.FileCount();
                     const std::uint32_t first = static_cast<std::uint32_t>(index) * 100000;
                     for (std::uint32_t sequence = first; sequence < first + kFrames; ++sequence) {
@@ -131,7 +129,7 @@ TEST_P(StopFromSignalHandler, EndsTheCallWithCompleteFiles) {
     const FrameSender sender(VethNamespace::kSendEnd);
     const ScopedSignalHandler handler(SIGUSR1, StoreStopFromHandler);
     CaptureRun run(module_.function(), VethNamespace::CaptureAdapter(), folder.path());
-    ASSERT_TRUE(run.WaitUntilCapturing(sender));
+    ASSERT_GT(run.WaitUntilCapturing(sender).stored, 0);
     signalledStopFlag.store(run.StopFlag());
 
     std::atomic<bool> sending{!onTheCallingThread};

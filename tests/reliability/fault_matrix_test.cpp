@@ -30,14 +30,14 @@ namespace {
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
-constexpr auto kCallLimit = 10s;
 constexpr std::size_t kFrameSize = 500;
 
 class FaultMatrix : public ModuleTest {
   protected:
     // The probes stored once the call stores frames; -1 if it never did.
     std::int32_t WaitUntilCapturingAndSettled(CaptureRun& run) const {
-        return run.WaitUntilCapturing(*sender_) != 0 ? run.FileCount() : -1;
+        const Probes probes = run.WaitUntilCapturing(*sender_);
+        return probes.stored > 0 ? static_cast<std::int32_t>(probes.stored) : -1;
     }
 
     // Sends test frames, one every 20 ms, until the call has ended or 200 frames are out.
@@ -66,7 +66,7 @@ TEST_F(FaultMatrix, FullFileSystemEndsWithFileFailedAndNoPartialFile) {
     const TemporaryFileSystem small(folder, 64 * 1024);
     MakeNetwork();
     CaptureRun run = StartCapture(folder);
-    ASSERT_TRUE(run.WaitUntilCapturing(*sender_));
+    ASSERT_GT(run.WaitUntilCapturing(*sender_).stored, 0);
     // 64 KiB hold at most 16 pages; frames keep coming until a write finds no room.
     EXPECT_EQ(SendUntilTheCallEnds(run, 1514), ResultFileFailed);
     EXPECT_EQ(run.ErrnoAtReturn(), ENOSPC);
@@ -186,20 +186,15 @@ TEST_P(NextNameTaken, EndsWithFileFailedAndLeavesTheObstacleAlone) {
     }
 }
 
+std::string ObstacleName(const ::testing::TestParamInfo<Obstacle>& info) {
+    constexpr const char* kNames[] = {"Directory", "LinkToAFile", "DanglingLink"};
+    return kNames[static_cast<int>(info.param)];
+}
+
 INSTANTIATE_TEST_SUITE_P(Obstacles, NextNameTaken,
                          ::testing::Values(Obstacle::Directory, Obstacle::LinkToAFile,
                                            Obstacle::DanglingLink),
-                         [](const auto& info) {
-                             switch (info.param) {
-                                 case Obstacle::Directory:
-                                     return "Directory";
-                                 case Obstacle::LinkToAFile:
-                                     return "LinkToAFile";
-                                 case Obstacle::DanglingLink:
-                                     return "DanglingLink";
-                             }
-                             return "";
-                         });
+                         ObstacleName);
 
 TEST_F(FaultMatrix, FolderRemovedDuringTheCaptureEndsWithFileFailedAndIsNotRecreated) {
     const fs::path folder = scratch_.path() / "captures";
@@ -260,7 +255,7 @@ TEST_F(FaultMatrix, AdapterBroughtDownDuringTheCaptureWaitsForItToComeBack) {
 TEST_F(FaultMatrix, StopStoredBeforeTheCallIsOverwritten) {
     MakeNetwork();
     CaptureRun run = StartCapture(scratch_.path());
-    ASSERT_TRUE(run.WaitUntilCapturing(*sender_));
+    ASSERT_GT(run.WaitUntilCapturing(*sender_).stored, 0);
     EXPECT_EQ(*run.StopFlag(), 0);
     run.Stop();
     EXPECT_EQ(run.WaitForResult(kCallLimit), ResultFinished);
@@ -271,7 +266,7 @@ TEST_F(FaultMatrix, StopStoredBeforeTheCallIsOverwritten) {
 TEST_F(FaultMatrix, StopStoredUnderFullTrafficLeavesOnlyCompleteFiles) {
     MakeNetwork();
     CaptureRun run = StartCapture(scratch_.path());
-    ASSERT_TRUE(run.WaitUntilCapturing(*sender_));
+    ASSERT_GT(run.WaitUntilCapturing(*sender_).stored, 0);
     std::atomic<bool> sending{true};
     std::thread flood([&] {
         for (std::uint32_t sequence = 0; sequence < 100000 && sending.load(); ++sequence) {

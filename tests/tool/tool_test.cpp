@@ -38,7 +38,9 @@ using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 using Bytes = std::vector<unsigned char>;
 
+using testing::AdapterName;
 using testing::PacketFile;
+using testing::PacketFileName;
 using tool::kExitCaptureBase;
 using tool::kExitFramesSkipped;
 
@@ -125,21 +127,14 @@ void ExpectPacketFiles(const fs::path& folder, int count) {
     EXPECT_FALSE(fs::exists(PacketFile(folder, count + 1)));
 }
 
-// Sends probe frames until the capture has stored the first: from then on every frame sent is
-// captured. Probes still on their way are handed over within the 200 ms read timeout, so after a
-// pause the count of stored probes is final; returns it.
+// The probes the tool's capture into `folder` stored once it was capturing (testing's
+// WaitUntilCapturing); 0 if it stored none.
 int WaitUntilCapturing(ChildProcess& capture, const testing::FrameSender& sender,
                        const fs::path& folder) {
-    for (std::uint32_t probe = 0;
-         probe < 400 && capture.Running() && !fs::exists(PacketFile(folder, 1)); ++probe) {
-        sender.Send(testing::MakeProbeFrame(probe));
-        std::this_thread::sleep_for(50ms);
-    }
-    if (!fs::exists(PacketFile(folder, 1))) return 0;
-    std::this_thread::sleep_for(1s);
-    int probes = 0;
-    while (fs::exists(PacketFile(folder, probes + 1))) ++probes;
-    return probes;
+    const testing::Probes probes = testing::WaitUntilCapturing(
+        sender, [&capture] { return capture.Running(); },
+        [&folder] { return static_cast<std::int64_t>(testing::PacketFileNumbers(folder).size()); });
+    return static_cast<int>(probes.stored);
 }
 
 // Why a test cannot run on this machine, or empty when it can: a capture needs root and network

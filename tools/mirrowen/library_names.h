@@ -1,5 +1,5 @@
-// The names the module gives and takes, for everything around it that must agree with it: its
-// packet files are <n>.hda, numbered from 1 within 32 bits, each a frame of more than 60 bytes
+// The tool's reading of the names and limits that the module's header gives its hosts (mirrowen.h):
+// its packet files are <n>.hda, numbered from 1 within 32 bits, each a frame of more than 60 bytes
 // and at most the capture's snapshot length; it drops the adapter name's first 8 bytes, written
 // "rpcap://".
 #pragma once
@@ -10,14 +10,16 @@
 #include <string>
 #include <string_view>
 
+#include "mirrowen.h"
+
 namespace mirrowen {
 
-inline constexpr std::string_view kAdapterPrefix = "rpcap://";
-inline constexpr std::string_view kPacketFileExtension = ".hda";
+inline constexpr std::string_view kAdapterPrefix = MIRROWEN_ADAPTER_PREFIX;
+inline constexpr std::string_view kPacketFileExtension = MIRROWEN_PACKET_FILE_EXTENSION;
 // Frames of this many captured bytes or fewer are never stored.
-inline constexpr int kLargestUnstoredFrame = 60;
+inline constexpr int kLargestUnstoredFrame = MIRROWEN_LARGEST_SKIPPED_FRAME;
 // The capture's snapshot length: the largest frame a packet file holds.
-inline constexpr std::int64_t kSnapshotLength = 65536;
+inline constexpr std::int64_t kSnapshotLength = MIRROWEN_SNAPSHOT_LENGTH;
 
 inline std::string AdapterName(std::string_view device) {
     return std::string(kAdapterPrefix) + std::string(device);

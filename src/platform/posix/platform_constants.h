@@ -5,11 +5,12 @@
 #include <cerrno>
 #include <cstddef>
 
+#include "mirrowen.h"
 #include "platform/system_error.h"
 
 namespace mirrowen::platform {
 
-inline constexpr char kSeparator = '/';
+inline constexpr char kSeparator = MIRROWEN_PATH_SEPARATOR[0];
 inline constexpr std::size_t kPathLimit = 4096;  // PATH_MAX, with the NUL
 
 // A packet file's name that would pass kPathLimit.

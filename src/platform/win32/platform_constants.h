@@ -4,11 +4,12 @@
 
 #include <cstddef>
 
+#include "mirrowen.h"
 #include "platform/system_error.h"
 
 namespace mirrowen::platform {
 
-inline constexpr char kSeparator = '\\';
+inline constexpr char kSeparator = MIRROWEN_PATH_SEPARATOR[0];
 inline constexpr std::size_t kPathLimit = 260;  // MAX_PATH, with the NUL
 
 // Numbered here without windows.h, which the steps never include; file_system.cpp checks them.

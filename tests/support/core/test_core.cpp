@@ -6,6 +6,7 @@
 #include <iterator>
 #include <random>
 #include <stdexcept>
+#include <string_view>
 
 #include "frames.h"
 
@@ -57,8 +58,9 @@ std::vector<int> PacketFileNumbers(const fs::path& folder) {
     std::error_code error;
     for (const auto& entry : fs::directory_iterator(folder, error)) {
         const std::string name = entry.path().filename().string();
-        if (!is_regular_file(entry.symlink_status()) || !name.ends_with(".hda")) continue;
-        const std::string digits = name.substr(0, name.size() - 4);
+        constexpr std::string_view kExtension = MIRROWEN_PACKET_FILE_EXTENSION;
+        if (!is_regular_file(entry.symlink_status()) || !name.ends_with(kExtension)) continue;
+        const std::string digits = name.substr(0, name.size() - kExtension.size());
         if (digits.empty() || !std::all_of(digits.begin(), digits.end(), ::isdigit)) continue;
         numbers.push_back(std::stoi(digits));
     }

@@ -12,11 +12,20 @@
 
 #include <gtest/gtest.h>
 
-#include "library_names.h"
+#include "mirrowen.h"
 
 namespace mirrowen::testing {
 
 using Bytes = std::vector<unsigned char>;
+
+// "rpcap://<device>", the adapter name a host hands the call.
+inline std::string AdapterName(const std::string& device) {
+    return MIRROWEN_ADAPTER_PREFIX + device;
+}
+// "<number>.hda".
+inline std::string PacketFileName(std::int64_t number) {
+    return std::to_string(number) + MIRROWEN_PACKET_FILE_EXTENSION;
+}
 
 // A folder of the test's own under the system's temporary folder, removed with its contents.
 class TemporaryFolder {

@@ -25,6 +25,27 @@ double CpuSeconds(clockid_t clock) {
 
 }  // namespace
 
+Probes WaitUntilCapturing(const FrameSender& sender, const std::function<bool()>& running,
+                          const std::function<std::int64_t()>& storedFiles) {
+    Probes probes;
+    while (probes.sent < 100 && running()) {
+        sender.Send(MakeProbeFrame(probes.sent++));
+        for (int poll = 0; poll < 20; ++poll) {
+            if (storedFiles() <= 0) {
+                std::this_thread::sleep_for(10ms);
+                continue;
+            }
+            // Probes sent before the stored one may still be on their way (the capture library
+            // hands frames over in blocks, up to one read timeout late): let them land, so that
+            // the count stays put until the test sends again.
+            if (probes.sent > 1) std::this_thread::sleep_for(500ms);
+            probes.stored = storedFiles();
+            return probes;
+        }
+    }
+    return probes;
+}
+
 LoadedModule::LoadedModule(const std::string& path) {
     handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle_ == nullptr) throw std::runtime_error(std::string("dlopen: ") + dlerror());
@@ -70,22 +91,9 @@ std::optional<std::int32_t> CaptureRun::WaitForResult(std::chrono::milliseconds 
     return result_;
 }
 
-std::uint32_t CaptureRun::WaitUntilCapturing(const FrameSender& sender) {
-    for (std::uint32_t probe = 0; probe < 100 && !finished_.load(); ++probe) {
-        sender.Send(MakeProbeFrame(probe));
-        for (int poll = 0; poll < 20; ++poll) {
-            if (FileCount() <= 0) {
-                std::this_thread::sleep_for(10ms);
-                continue;
-            }
-            // Probes sent before the stored one may still be on their way (the capture library
-            // hands frames over in blocks, up to one read timeout late): let them land, so that
-            // the count stays put until the test sends again.
-            if (probe > 0) std::this_thread::sleep_for(500ms);
-            return probe + 1;
-        }
-    }
-    return 0;
+Probes CaptureRun::WaitUntilCapturing(const FrameSender& sender) {
+    return testing::WaitUntilCapturing(
+        sender, [this] { return !finished_.load(); }, [this] { return FileCount(); });
 }
 
 bool CaptureRun::WaitForFileCount(std::int32_t count) {

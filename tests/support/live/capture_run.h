@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <thread>
@@ -16,6 +17,23 @@
 namespace mirrowen::testing {
 
 class FrameSender;
+
+// How long a call is given to return once it is stopped, or to end by itself, before a test
+// gives up on it.
+inline constexpr std::chrono::seconds kCallLimit{10};
+
+// The probe frames that WaitUntilCapturing sent, and how many of them the capture stored.
+struct Probes {
+    std::uint32_t sent = 0;
+    std::int64_t stored = 0;  // 0: the capture stored none in the time allowed
+};
+
+// Sends probe frames until a capture has stored the first, so that frames sent afterwards are
+// certain to be captured, and until the probes still on their way have been stored, so that the
+// capture holds only probes until the test sends again. `running` tells whether the capture still
+// runs, `storedFiles` how many packet files it has completed.
+Probes WaitUntilCapturing(const FrameSender& sender, const std::function<bool()>& running,
+                          const std::function<std::int64_t()>& storedFiles);
 
 // The real module, loaded and bound by name as a host does.
 class LoadedModule {
@@ -52,11 +70,9 @@ class CaptureRun {
     std::optional<std::int32_t> WaitForResult(std::chrono::milliseconds limit);
     // errno as the calling thread found it when the call returned; once it has returned.
     int ErrnoAtReturn() const { return errnoAtReturn_; }
-    // Sends probe frames until the first of them is stored, so that frames sent afterwards are
-    // certain to be captured, and until the probes still on their way have been stored, so that
-    // the file count holds only probes; returns how many were sent, 0 if none was stored within
-    // the time allowed.
-    std::uint32_t WaitUntilCapturing(const FrameSender& sender);
+    // WaitUntilCapturing for this call: the probes sent and stored, none stored if the call stored
+    // none in the time allowed.
+    Probes WaitUntilCapturing(const FrameSender& sender);
     // Waits, within a bound, until the file count reaches `count`.
     bool WaitForFileCount(std::int32_t count);
     // The CPU time the call's thread has used so far; only while the call runs.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -31,6 +32,23 @@ class ModuleTest : public KeepsDescriptors {
         network_.emplace(mtu);
         sender_.emplace(VethNamespace::kSendEnd);
     }
+    // What a call that the module ends by itself did: its result, the host's two integers after
+    // it (7 and 9 before), and what the user was told.
+    struct EndedCall {
+        std::int32_t result = 0;
+        std::int32_t stopFlag = 7;
+        std::int32_t fileCount = 9;
+        std::string told;
+    };
+    EndedCall CallToItsEnd(const std::string& adapter, std::string folder) const {
+        EndedCall call;
+        call.told = StandardErrorOf([&] {
+            call.result = module_.function()(adapter.c_str(), nullptr, folder.data(),
+                                             &call.stopFlag, &call.fileCount);
+        });
+        return call;
+    }
+
     // A call capturing on the veth pair into `folder`.
     CaptureRun StartCapture(const std::filesystem::path& folder) const {
         return CaptureRun(module_.function(), VethNamespace::CaptureAdapter(), folder.string());

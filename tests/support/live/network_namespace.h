@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "library_names.h"
+#include "test_core.h"
 
 namespace mirrowen::testing {
 

@@ -5,6 +5,8 @@
 
 #include <stdexcept>
 
+#include "mirrowen.h"
+
 namespace mirrowen::testing {
 
 ReferenceCapture::ReferenceCapture(const std::string& interfaceName) {
@@ -12,7 +14,8 @@ ReferenceCapture::ReferenceCapture(const std::string& interfaceName) {
     capture_ = pcap_create(interfaceName.c_str(), errorText);
     if (capture_ == nullptr) throw std::runtime_error(std::string("pcap_create: ") + errorText);
     constexpr int kBufferBytes = 64 << 20;
-    if (pcap_set_snaplen(capture_, 65536) != 0 || pcap_set_immediate_mode(capture_, 1) != 0 ||
+    if (pcap_set_snaplen(capture_, MIRROWEN_SNAPSHOT_LENGTH) != 0 ||
+        pcap_set_immediate_mode(capture_, 1) != 0 ||
         pcap_set_buffer_size(capture_, kBufferBytes) != 0 ||
         pcap_set_tstamp_precision(capture_, PCAP_TSTAMP_PRECISION_NANO) != 0 ||
         pcap_activate(capture_) < 0 || pcap_setnonblock(capture_, 1, errorText) != 0) {

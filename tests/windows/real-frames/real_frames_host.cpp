@@ -14,6 +14,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -38,11 +39,17 @@ using OpenLive = void*(__cdecl*)(const char* device, int snapshotLength, int pro
 using Close = void(__cdecl*)(void* capture);
 constexpr std::size_t kErrorTextSize = 256;
 
+// The function of wpcap.dll by that name; ends the program, saying so, where there is none.
 template <typename Function>
 Function Bound(const char* name) {
     static const HMODULE wpcap = LoadLibraryA("wpcap.dll");
-    return reinterpret_cast<Function>(
+    const auto function = reinterpret_cast<Function>(
         reinterpret_cast<void*>(wpcap == nullptr ? nullptr : GetProcAddress(wpcap, name)));
+    if (function == nullptr) {
+        std::fprintf(stderr, "no %s in wpcap.dll\n", name);
+        std::exit(1);
+    }
+    return function;
 }
 
 void Say(const std::string& line) {
@@ -62,10 +69,6 @@ void WaitForEndOfInput() {
 int Capture(const std::string& description, const std::string& folder) {
     const auto findAll = Bound<FindAllDevices>("pcap_findalldevs");
     const auto freeAll = Bound<FreeAllDevices>("pcap_freealldevs");
-    if (findAll == nullptr || freeAll == nullptr) {
-        std::fprintf(stderr, "no pcap_findalldevs in wpcap.dll\n");
-        return 1;
-    }
     char errorText[kErrorTextSize] = "";
     AdapterEntry* adapters = nullptr;
     if (findAll(&adapters, errorText) != 0) {
@@ -107,10 +110,6 @@ int Capture(const std::string& description, const std::string& folder) {
 int Missing(const std::string& name, const std::string& folder) {
     const auto openLive = Bound<OpenLive>("pcap_open_live");
     const auto close = Bound<Close>("pcap_close");
-    if (openLive == nullptr || close == nullptr) {
-        std::fprintf(stderr, "no pcap_open_live in wpcap.dll\n");
-        return 1;
-    }
     std::vector<char> path = PathBuffer(folder);
     std::int32_t stopFlag = 7;
     std::int32_t fileCount = 7;
@@ -123,7 +122,8 @@ int Missing(const std::string& name, const std::string& folder) {
     Say(seen.found ? "box " + seen.caption + ": " + seen.text : "box none");
 
     char errorText[kErrorTextSize] = "";
-    if (void* capture = openLive(name.c_str(), 65536, 1, 200, errorText)) close(capture);
+    if (void* capture = openLive(name.c_str(), MIRROWEN_SNAPSHOT_LENGTH, 1, 200, errorText))
+        close(capture);
     Say("open_live " + std::string(errorText));
     return 0;
 }
