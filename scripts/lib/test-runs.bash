@@ -24,7 +24,8 @@ kernel_refuses_32_bit() {
 # not run fails it, since a skip there can only hide a fault (a missing package, namespaces that
 # stopped working). The one accepted gap is the 32-bit Windows tests on a kernel that refuses
 # 32-bit executables, which scripts/test-windows reports instead of running them; it is said again
-# on the last line, so that a passing run does not hide it.
+# at the end, so that a passing run does not hide it. The last line counts the tests of every
+# CTest run in the output.
 check_run_output() {
     local output=$1
     if grep -q '^The following tests did not run:' "$output"; then
@@ -35,4 +36,8 @@ check_run_output() {
     if grep -qF "$thirty_two_bit_refused" "$output"; then
         echo "test-all: $thirty_two_bit_refused"
     fi
+    # CTest's summaries: "100% tests passed, 0 tests failed out of 97".
+    awk '/tests failed out of [0-9]+$/ { runs += 1; tests += $NF }
+        END { printf "test-all: %d tests passed in %d CTest run%s, 0 failed\n", tests, runs,
+              runs == 1 ? "" : "s" }' "$output"
 }
