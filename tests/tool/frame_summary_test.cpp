@@ -3,6 +3,7 @@
 // (the sanitizer build runs this under AddressSanitizer).
 #include "frame_summary.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <ctime>
+#include <random>
 #include <span>
 #include <string>
 #include <vector>
@@ -217,6 +219,46 @@ TEST(FrameSummary, ATcpHeaderCutShortAtAnyByteIsReadNoFurther) {
                 EXPECT_EQ(GuardedSummary(withPadding), padded) << int{filler};
             }
         }
+    }
+}
+
+// The summary writes IPv6 addresses itself, as on Windows, where there is no inet_ntop of the same
+// rules: exactly as inet_ntop writes them on Linux (and tcpdump prints them), for the forms with
+// their own rules (runs of zero groups, the first of equal runs, a run at either end, an IPv4
+// address after 96 zero bits or ::ffff, a single zero group) and for many addresses of random
+// groups, half of them zero.
+TEST(FrameSummary, WritesIpv6AddressesAsInetNtopDoes) {
+    std::vector<Bytes> addresses = {
+        Bytes(16, 0),
+        {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1},
+        {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 192, 0, 2, 1},
+        {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff, 192, 0, 2, 1},
+        {0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff, 0, 0, 192, 0, 2, 1},
+        {0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 1},
+        {0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 1},
+        {0x20, 0x01, 0, 0, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+        {0xfe, 0x80, 0, 0, 0, 0, 0, 0, 0x02, 0, 0x5e, 0xff, 0xfe, 0, 0x53, 0x01},
+        {0x20, 0x01, 0x0d, 0xb8, 0, 1, 0, 1, 0, 0, 0, 1, 0, 1, 0, 1},
+    };
+    std::mt19937 random(15);
+    for (int index = 0; index < 2000; ++index) {
+        Bytes address(16);
+        for (std::size_t group = 0; group < 8; ++group) {
+            const unsigned value = random() % 2 == 0 ? 0 : random() % 0x10000;
+            address[2 * group] = static_cast<unsigned char>(value >> 8);
+            address[2 * group + 1] = static_cast<unsigned char>(value);
+        }
+        if (index % 10 == 0) address[10] = address[11] = 0xff;
+        addresses.push_back(address);
+    }
+    for (const Bytes& address : addresses) {
+        char expected[INET6_ADDRSTRLEN];
+        ASSERT_NE(inet_ntop(AF_INET6, address.data(), expected, sizeof expected), nullptr);
+        const std::string summary = SummarizeFrame(EthernetFrame(
+            kMac2, kMac1, 0x86dd, Ipv6Packet(kUdp, address, kHost6B, UdpDatagram(7, 9, {}))));
+        EXPECT_NE(summary.find(": " + std::string(expected) + ".7 > 2001:db8::2.9: UDP"),
+                  std::string::npos)
+            << summary;
     }
 }
 

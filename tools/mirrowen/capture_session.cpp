@@ -1,25 +1,19 @@
 #include "capture_session.h"
 
-#include <signal.h>
-#include <unistd.h>
-
 #include <atomic>
-#include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <optional>
 #include <thread>
 
-#include "adapter_list.h"
 #include "capture/capture_buffer.h"
 #include "exit_status.h"
 #include "frame_printer.h"
 #include "library_names.h"
 #include "packet_folder.h"
+#include "platform/tool_platform.h"
 
 namespace mirrowen::tool {
 
@@ -27,67 +21,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-static_assert(std::atomic_ref<std::int32_t>::is_always_lock_free,
-              "the signal handler stores into the stop flag and must not take a lock");
-
-// The two integers of the host protocol. The stop flag is at file scope because the signal
-// handler stores into it.
+// The two integers of the host protocol.
 alignas(std::atomic_ref<std::int32_t>::required_alignment) std::int32_t stopFlag = 0;
 alignas(std::atomic_ref<std::int32_t>::required_alignment) std::int32_t fileCount = 0;
-// Which signal asked for the stop. The call overwrites a stop stored before its own reset, so the
-// watching loop stores the stop again for as long as this is set.
-volatile std::sig_atomic_t stopSignal = 0;
-
-extern "C" void RequestStop(int signalNumber) {
-    stopSignal = signalNumber;
-    std::atomic_ref<std::int32_t>(stopFlag).store(1);
-}
-
-// Ctrl-C, a termination, and the hang-up of a terminal or ssh session that went away.
-constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
-
-class StopSignals {
-  public:
-    StopSignals() {
-        struct sigaction action {};
-        action.sa_handler = RequestStop;
-        sigemptyset(&action.sa_mask);
-        // A second Ctrl-C gets the default action, for a capture that does not stop.
-        action.sa_flags = SA_RESETHAND;
-        for (std::size_t index = 0; index < std::size(kStopSignals); ++index) {
-            sigaction(kStopSignals[index], &action, &previous_[index]);
-        }
-    }
-    ~StopSignals() {
-        for (std::size_t index = 0; index < std::size(kStopSignals); ++index) {
-            sigaction(kStopSignals[index], &previous_[index], nullptr);
-        }
-    }
-    StopSignals(const StopSignals&) = delete;
-    StopSignals& operator=(const StopSignals&) = delete;
-
-  private:
-    struct sigaction previous_[std::size(kStopSignals)]{};
-};
-
-// Blocks the stop signals on this thread for as long as it lives. Threads started meanwhile inherit
-// the mask, so that the signals are handled on the watching thread and never interrupt the
-// capture library's waits or the printer's writes.
-class StopSignalsBlocked {
-  public:
-    StopSignalsBlocked() {
-        sigset_t stopSignals;
-        sigemptyset(&stopSignals);
-        for (const int stopSignal : kStopSignals) sigaddset(&stopSignals, stopSignal);
-        pthread_sigmask(SIG_BLOCK, &stopSignals, &previous_);
-    }
-    ~StopSignalsBlocked() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
-    StopSignalsBlocked(const StopSignalsBlocked&) = delete;
-    StopSignalsBlocked& operator=(const StopSignalsBlocked&) = delete;
-
-  private:
-    sigset_t previous_{};
-};
 
 // Removes the packet files numbered from `first` to `last`; says so on stderr for any that stays.
 void RemovePacketFiles(const std::string& folder, std::int32_t first, std::int32_t last) {
@@ -117,15 +53,8 @@ void ShowProgress(std::int32_t files, double seconds, bool overwrite) {
 
 std::string StopText(const CaptureOutcome& outcome) {
     switch (outcome.reason) {
-        case StopReason::Signal:
-            switch (outcome.signalNumber) {
-                case SIGINT:
-                    return "stopped by Ctrl-C (SIGINT)";
-                case SIGHUP:
-                    return "stopped by SIGHUP (the terminal or session went away)";
-                default:
-                    return "stopped by SIGTERM";
-            }
+        case StopReason::Request:
+            return platform::StopRequestText(outcome.stopRequest);
         case StopReason::FileLimit:
             return "stopped at the requested file count";
         case StopReason::Duration:
@@ -162,7 +91,6 @@ CaptureOutcome RunCapture(MirrowenFunction mirrowen, const CaptureRequest& reque
     const std::atomic_ref<std::int32_t> count(fileCount);
     stop.store(0);
     count.store(0);
-    stopSignal = 0;
 
     // The module may cut one trailing separator off the folder in this buffer while it runs.
     std::string folderBuffer = request.folderPath;
@@ -173,25 +101,30 @@ CaptureOutcome RunCapture(MirrowenFunction mirrowen, const CaptureRequest& reque
 
     // Set before any thread starts: the module reads it at the call.
     if (request.bufferMiB) {
-        setenv(capture::kCaptureBufferVariable, std::to_string(*request.bufferMiB).c_str(), 1);
+        platform::SetEnvironmentValue(capture::kCaptureBufferVariable,
+                                      std::to_string(*request.bufferMiB));
     }
     if (!request.quiet) ShowStartLine(request);
 
     // A progress line redrawn with "\r" would garble frame lines on the same terminal: then only
     // the plain line at the end is printed.
-    const bool overwriteProgress = !request.quiet && isatty(STDERR_FILENO) != 0 &&
-                                   !(request.showFrames && isatty(STDOUT_FILENO) != 0);
-    const StopSignals signals;
+    const bool overwriteProgress = !request.quiet && platform::ErrorRedrawsLines() &&
+                                   !(request.showFrames && platform::OutputIsTerminal());
+    // Ctrl-C and the like request a stop while the capture runs; a second one ends the process.
+    // The module overwrites a stop stored before its own reset, so the watching loop stores the
+    // stop again for as long as a request is recorded.
+    const platform::StopRequests stopRequests(stopFlag);
     const Clock::time_point start = Clock::now();
     std::thread worker;
     std::optional<FramePrinter> printer;
     std::cout.flush();  // the printer writes to the descriptor itself
     {
-        const StopSignalsBlocked blocked;
+        const platform::StopRequestsOnThisThread onThisThread;
         worker = std::thread([mirrowen, &request, &folderBuffer, &result, &systemError, &finished] {
             result.store(mirrowen(request.adapterName.c_str(), nullptr, folderBuffer.data(),
                                   &stopFlag, &fileCount));
-            systemError.store(errno);  // first thing: it is this thread's
+            // First thing: it is this thread's.
+            systemError.store(platform::LastSystemError());
             finished.store(true);
         });
         if (request.showFrames) {
@@ -204,9 +137,9 @@ CaptureOutcome RunCapture(MirrowenFunction mirrowen, const CaptureRequest& reque
         const std::int32_t files = count.load();
         const double seconds = SecondsSince(start);
         if (outcome.reason == StopReason::None) {
-            if (stopSignal != 0) {
-                outcome.reason = StopReason::Signal;
-                outcome.signalNumber = stopSignal;
+            if (const int stopRequest = stopRequests.Received(); stopRequest != 0) {
+                outcome.reason = StopReason::Request;
+                outcome.stopRequest = stopRequest;
             } else if (request.fileLimit && files >= *request.fileLimit) {
                 outcome.reason = StopReason::FileLimit;
             } else if (request.durationSeconds && seconds >= *request.durationSeconds) {
@@ -260,25 +193,22 @@ int ReportCapture(const CaptureRequest& request, const CaptureOutcome& outcome) 
                       << ": it is no longer a folder and could not be created again\n";
             break;
         case ResultAdapterFailed:
-            std::cerr << "mirrowen: cannot open the adapter " << adapter << " (reason above); "
-                      << AdapterOpenAdvice(adapter.substr(kAdapterPrefix.size())) << '\n';
+            std::cerr << "mirrowen: cannot open the adapter " << adapter << " ("
+                      << platform::kAdapterReasonShown << "); "
+                      << platform::AdapterOpenAdvice(adapter.substr(kAdapterPrefix.size())) << '\n';
             break;
         case ResultNotEthernet:
-            std::cerr << "mirrowen: the adapter " << adapter
-                      << " does not carry Ethernet frames; choose an Ethernet or loopback adapter "
-                         "from 'mirrowen list' (pseudo-devices such as 'any' are not Ethernet)\n";
+            std::cerr << "mirrowen: the adapter " << adapter << " does not carry Ethernet frames; "
+                      << platform::kNotEthernetHint << '\n';
             break;
         case ResultFileFailed: {
             std::cerr << "mirrowen: cannot write packet file " << PacketFileName(outcome.files + 1)
                       << " in " << folder << " (" << outcome.files
                       << " files were written before it): "
-                      << (outcome.systemError != 0 ? FileSystemReason(outcome.systemError, folder)
-                                                   : "the capture module gave no reason");
-            if (outcome.systemError == ELOOP) {
-                std::cerr << ": a symbolic link stands at that name, and the capture never "
-                             "follows one";
-            }
-            std::cerr << '\n';
+                      << (outcome.systemError != 0
+                              ? platform::PacketFileReason(outcome.systemError, folder)
+                              : "the capture module gave no reason")
+                      << '\n';
             break;
         }
         case ResultCaptureError:

@@ -24,23 +24,26 @@ struct CaptureRequest {
     const FrameFilter* showFilter = nullptr;
 };
 
-enum class StopReason { None, Signal, FileLimit, Duration, OutputClosed };
+enum class StopReason { None, Request, FileLimit, Duration, OutputClosed };
 
 struct CaptureOutcome {
     std::int32_t result = 0;
     std::int32_t files = 0;
     double seconds = 0;
     StopReason reason = StopReason::None;
-    int signalNumber = 0;
-    int systemError = 0;  // errno as the call left it: the reason after ResultFileFailed
+    int stopRequest = 0;  // with StopReason::Request: which (Ctrl-C, ...), for the summary
+    // The system's reason as the call left it (errno, GetLastError() on Windows): the reason
+    // after ResultFileFailed.
+    int systemError = 0;
 };
 
 // Prepends "rpcap://" unless the name already carries it, so "lo" and "rpcap://lo" both work.
 std::string AdapterSourceName(const std::string& name);
 
 // Runs the capture to its end, after a start line on stderr that names the adapter, the folder and
-// the capture ring, unless quiet. SIGINT, SIGTERM and SIGHUP request a stop while it runs; a
-// second one ends the process at once.
+// the capture ring, unless quiet. Ctrl-C (and on POSIX SIGTERM and SIGHUP, on Windows the
+// console's other control events) requests a stop while it runs; a second one ends the process
+// at once.
 CaptureOutcome RunCapture(MirrowenFunction mirrowen, const CaptureRequest& request);
 
 // Prints the one-line summary (stdout) or the failure line (stderr) for an outcome and returns

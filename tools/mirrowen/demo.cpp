@@ -1,9 +1,5 @@
 #include "demo.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -12,11 +8,11 @@
 #include <thread>
 
 #include "capture_session.h"
-#include "descriptor.h"
 #include "exit_status.h"
 #include "library_names.h"
 #include "packet_folder.h"
 #include "pcap_export.h"
+#include "platform/tool_platform.h"
 
 namespace mirrowen::tool {
 
@@ -34,23 +30,12 @@ constexpr double kCaptureSeconds = 4.5;
 // Sends UDP datagrams to a socket of its own on 127.0.0.1, never anywhere else: one now and then
 // until the capture has stored the first (it is running then), and then kDatagrams of them.
 void SendLoopbackTraffic(const std::stop_token& stop, const std::filesystem::path& firstFile) {
-    const Descriptor receiver(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-    const Descriptor sender(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (receiver.get() < 0 || sender.get() < 0 ||
-        bind(receiver.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        getsockname(receiver.get(), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        std::cerr << "mirrowen: the demo cannot open a socket on 127.0.0.1\n";
-        return;
-    }
+    const platform::LoopbackSender sender;
+    if (!sender.Ready()) return;
     const auto send = [&](const char* text, int index) {
         char payload[kDatagramSize] = {};
         std::snprintf(payload, sizeof payload, text, index, kDatagrams);
-        sendto(sender.get(), payload, sizeof payload, 0, reinterpret_cast<sockaddr*>(&address),
-               sizeof address);
+        sender.Send(payload);
         std::this_thread::sleep_for(kDatagramSpacing);
     };
     std::error_code error;
@@ -84,7 +69,7 @@ int RunDemo(MirrowenFunction mirrowen, const std::string& outputFolder, bool sho
     }
 
     CaptureRequest request;
-    request.adapterName = AdapterName("lo");
+    request.adapterName = AdapterName(platform::kDefaultDevice);
     request.folderPath = captures.string();
     request.durationSeconds = kCaptureSeconds;
     request.showFrames = showFrames;

@@ -1,19 +1,13 @@
 #include "frame_printer.h"
 
-#include <fcntl.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <limits>
-#include <system_error>
 
-#include "descriptor.h"
 #include "frame_summary.h"
 #include "library_names.h"
+#include "packet_folder.h"
+#include "platform/tool_platform.h"
 
 namespace mirrowen::tool {
 
@@ -28,24 +22,6 @@ constexpr auto kLargestLag = 1s;
 constexpr auto kIdleWait = 10ms;
 // Lines go out in writes of up to this size: few system calls when frames come fast.
 constexpr std::size_t kBatchBytes = 32 * 1024;
-// The lowest priority: on a busy machine the capture's threads run first, and the printer falls
-// behind and skips instead.
-constexpr int kPrinterNice = 19;
-
-std::string ErrorText(int error) {
-    return std::error_code(error, std::generic_category()).message();
-}
-
-bool WriteAll(int descriptor, const std::string& text) {
-    std::size_t written = 0;
-    while (written < text.size()) {
-        const ssize_t result = write(descriptor, text.data() + written, text.size() - written);
-        if (result < 0 && errno == EINTR) continue;
-        if (result <= 0) return false;
-        written += static_cast<std::size_t>(result);
-    }
-    return true;
-}
 
 }  // namespace
 
@@ -65,8 +41,9 @@ void FramePrinter::Finish() {
 }
 
 void FramePrinter::Run() {
-    // On Linux the nice value belongs to the thread.
-    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kPrinterNice);
+    // On a busy machine the capture's threads run first, and the printer falls behind and skips
+    // instead.
+    platform::LowerThreadPriority();
     const std::atomic_ref<std::int32_t> completedFiles(fileCount_);
     std::int64_t next = 1;
     // No file still waiting to be printed was completed before this time.
@@ -95,7 +72,7 @@ void FramePrinter::Run() {
             }
         }
         if (next > completed) waitingSince = now;
-        if (!WriteAll(STDOUT_FILENO, lines)) {
+        if (!platform::WriteOutput(lines)) {
             outputFailed_.store(true);
             return;
         }
@@ -106,28 +83,25 @@ void FramePrinter::Run() {
 std::optional<std::string> FramePrinter::StoredFrameLine(std::int64_t number) {
     const std::string name = PacketFileName(number);
     const std::string failure = std::to_string(number) + " cannot read " + name + ": ";
-    // Whatever stands at the name now is untrusted: a link is not followed, and a FIFO put there
-    // does not block the open.
-    const Descriptor file(
-        open((folder_ + "/" + name).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
-    struct stat status {};
-    if (file.get() < 0 || fstat(file.get(), &status) != 0) return failure + ErrorText(errno);
-    if (!S_ISREG(status.st_mode)) return failure + "not a regular file";
-    if (status.st_size > kSnapshotLength) {
-        return failure + std::to_string(status.st_size) + " bytes are more than a frame";
+    platform::InputFile file(PacketFilePath(folder_, number));
+    if (file.Error() != 0) return failure + platform::SystemErrorText(file.Error());
+    const platform::FileStatus& status = file.Status();
+    if (!status.regular) return failure + "not a regular file";
+    if (status.size > kSnapshotLength) {
+        return failure + std::to_string(status.size) + " bytes are more than a frame";
     }
-    frame_.resize(static_cast<std::size_t>(status.st_size));
+    frame_.resize(static_cast<std::size_t>(status.size));
     std::size_t size = 0;
     while (size < frame_.size()) {
-        const ssize_t result = read(file.get(), frame_.data() + size, frame_.size() - size);
-        if (result < 0 && errno == EINTR) continue;
-        if (result < 0) return failure + ErrorText(errno);
-        if (result == 0) break;  // shortened meanwhile: the bytes read are the frame
-        size += static_cast<std::size_t>(result);
+        const std::optional<std::size_t> read =
+            file.Read(frame_.data() + size, frame_.size() - size);
+        if (!read) return failure + platform::SystemErrorText(file.Error());
+        if (*read == 0) break;  // shortened meanwhile: the bytes read are the frame
+        size += *read;
     }
     const std::span<const unsigned char> frame = std::span(frame_).first(size);
     if (filter_ != nullptr && !filter_->Matches(frame)) return std::nullopt;
-    return FrameLine(number, status.st_mtim, frame);
+    return FrameLine(number, status.modified, frame);
 }
 
 }  // namespace mirrowen::tool

@@ -1,11 +1,11 @@
 #include "frame_summary.h"
 
-#include <arpa/inet.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <string_view>
 #include <utility>
+
+#include "platform/tool_platform.h"
 
 namespace mirrowen::tool {
 
@@ -107,14 +107,50 @@ std::string MacAddress(Bytes address) {
 }
 
 std::string Ipv4Address(Bytes address) {
-    char text[INET_ADDRSTRLEN];
+    char text[16];  // "255.255.255.255"
     std::snprintf(text, sizeof text, "%u.%u.%u.%u", address[0], address[1], address[2], address[3]);
     return text;
 }
 
+// The text inet_ntop gives on Linux (the BSD rules, which tcpdump prints): groups in hex without
+// leading zeros, the first longest run of two or more zero groups as "::", and the last 32 bits
+// as an IPv4 address after 96 zero bits or after ::ffff.
 std::string Ipv6Address(Bytes address) {
-    char text[INET6_ADDRSTRLEN];
-    return inet_ntop(AF_INET6, address.data(), text, sizeof text) != nullptr ? text : "?";
+    unsigned groups[8];
+    for (std::size_t group = 0; group < 8; ++group) groups[group] = Be16(address, 2 * group);
+    // The first longest run of zero groups; only a run of two or more is written as "::".
+    std::size_t runStart = 0;
+    std::size_t runLength = 0;
+    for (std::size_t group = 0; group < 8;) {
+        std::size_t end = group;
+        while (end < 8 && groups[end] == 0) ++end;
+        if (end - group > runLength) {
+            runStart = group;
+            runLength = end - group;
+        }
+        group = end == group ? group + 1 : end;
+    }
+    if (runLength < 2) runLength = 0;
+    const std::size_t runEnd = runStart + runLength;
+
+    std::string text;
+    for (std::size_t group = 0; group < 8; ++group) {
+        if (group >= runStart && group < runEnd) {
+            if (group == runStart) text += ':';
+            continue;
+        }
+        if (group != 0) text += ':';
+        if (group == 6 && runStart == 0 &&
+            (runLength == 6 || (runLength == 5 && groups[5] == 0xffff))) {
+            text += Ipv4Address(address.subspan(12, 4));
+            return text;
+        }
+        char hex[5];
+        std::snprintf(hex, sizeof hex, "%x", groups[group]);
+        text += hex;
+    }
+    if (runLength != 0 && runEnd == 8) text += ':';
+    return text;
 }
 
 // "ethertype IPv4 (0x0800)", or "802.3" for a length field.
@@ -414,9 +450,7 @@ std::string SummarizeFrame(Bytes frame) {
 }
 
 std::string FrameLine(std::int64_t number, const timespec& captured, Bytes frame) {
-    const time_t seconds = captured.tv_sec;
-    tm local{};
-    localtime_r(&seconds, &local);
+    const std::tm local = platform::LocalTime(captured.tv_sec);
     char prefix[64];
     std::snprintf(prefix, sizeof prefix, "%lld %02d:%02d:%02d.%06ld ",
                   static_cast<long long>(number), local.tm_hour, local.tm_min, local.tm_sec,

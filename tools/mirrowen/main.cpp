@@ -1,9 +1,7 @@
 // mirrowen: the command-line host of the Mirrowen capture module.
 #include <CLI/CLI.hpp>
 
-#include <csignal>
 #include <cstdint>
-#include <filesystem>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -19,13 +17,17 @@
 #include "module_loader.h"
 #include "packet_folder.h"
 #include "pcap_export.h"
+#include "platform/tool_platform.h"
 
 namespace {
 
 using namespace mirrowen::tool;
 
 struct CaptureOptions {
-    std::string adapter = mirrowen::AdapterName("lo");
+    // Empty where the platform has no adapter to take by default: -i is then required.
+    std::string adapter = platform::kDefaultDevice.empty()
+                              ? std::string()
+                              : mirrowen::AdapterName(platform::kDefaultDevice);
     std::string folder = "captures";
     std::int64_t fileLimit = 0;
     std::string duration;
@@ -42,13 +44,13 @@ int Capture(const CaptureOptions& options, const FrameFilter* showFilter,
     CaptureRequest request;
     request.adapterName = AdapterSourceName(options.adapter);
     // An absolute path names the folder plainly in every message.
-    std::error_code error;
-    request.folderPath = std::filesystem::absolute(options.folder, error).string();
-    if (error) {
-        std::cerr << "mirrowen: cannot tell where " << options.folder << " is: " << error.message()
-                  << '\n';
+    std::string error;
+    const std::optional<std::string> folder = platform::AbsolutePath(options.folder, error);
+    if (!folder) {
+        std::cerr << "mirrowen: cannot tell where " << options.folder << " is: " << error << '\n';
         return kExitFailure;
     }
+    request.folderPath = *folder;
     if (const int status = PrepareCaptureFolder(request.folderPath, options.replace, options.quiet);
         status != kExitSuccess) {
         return status;
@@ -62,23 +64,19 @@ int Capture(const CaptureOptions& options, const FrameFilter* showFilter,
     return ReportCapture(request, RunCapture(module->function, request));
 }
 
-int Demo(const std::string& folder, bool showFrames, const std::string& library) {
-    const std::optional<LoadedModule> module = LoadModule(library);
-    if (!module) return kExitModuleMissing;
-    return RunDemo(module->function, folder, showFrames);
-}
+constexpr const char* kModuleHelp = "The capture module to load (" MIRROWEN_MODULE_FILE_NAME ")";
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    // A write to a closed standard output (`mirrowen capture --show | head`) then fails with EPIPE,
-    // which stops the capture cleanly, instead of raising a SIGPIPE that would end the process
-    // between a packet file's creation and its write.
-    std::signal(SIGPIPE, SIG_IGN);
+    platform::PrepareProcess();
     CLI::App app{"Writes live network traffic to disk, one file per frame.", "mirrowen"};
     app.set_version_flag("--version", "mirrowen " MIRROWEN_VERSION);
     app.require_subcommand(0, 1);
     app.failure_message(OneLineFailure);
+    // The same options everywhere: on Windows, CLI11 would otherwise take "/x" for an option, and
+    // a path such as /captures with it. Set before the commands, which inherit it.
+    app.allow_windows_style_options(false);
     bool listFlag = false;
     app.add_flag("-D,--list-adapters", listFlag,
                  "List the adapters, as 'mirrowen list' does (tcpdump's -D numbers them; these "
@@ -97,9 +95,7 @@ int main(int argc, char** argv) {
     constexpr std::uint64_t kMiB = std::uint64_t{1} << 20;
     CLI::App* capture = app.add_subcommand(
         "capture", "Capture one adapter's frames into a folder, one file each, until Ctrl-C");
-    capture
-        ->add_option("-i,--adapter", options.adapter,
-                     "Adapter to capture, e.g. rpcap://eth0 or eth0")
+    capture->add_option("-i,--adapter", options.adapter, std::string(platform::kAdapterHelp))
         ->capture_default_str()
         ->check(AdapterArgument());
     capture
@@ -142,7 +138,7 @@ int main(int argc, char** argv) {
                      "With --show: lines only for the frames that match this libpcap filter "
                      "expression, as tcpdump takes it; the packet files keep every frame")
         ->type_name("EXPR");
-    capture->add_option("--library", library, "The capture module to load (Mirrowen.so)")
+    capture->add_option("--library", library, kModuleHelp)
         ->type_name("PATH")
         ->check(NonEmptyPath("module path"));
     capture->footer(skipped + ": a capture holds fewer files than tcpdump counts packets. " +
@@ -170,15 +166,20 @@ int main(int argc, char** argv) {
         ExitStatusHelp(Command::Export));
 
     std::string demoFolder = "mirrowen-demo";
-    CLI::App* demo = app.add_subcommand(
-        "demo", "Capture a few seconds of loopback traffic the demo sends itself, export a pcap");
-    demo->add_option("-o,--output", demoFolder, "Folder for the demo's packet files and pcap")
-        ->capture_default_str()
-        ->check(NonEmptyPath("folder path"));
-    demo->add_flag("--show", options.showFrames, kShowHelp);
-    demo->add_option("--library", library, "The capture module to load (Mirrowen.so)")
-        ->type_name("PATH")
-        ->check(NonEmptyPath("module path"));
+    CLI::App* demo = nullptr;
+    if constexpr (platform::kHasDemo) {
+        demo =
+            app.add_subcommand("demo",
+                               "Capture a few seconds of loopback traffic the demo sends itself, "
+                               "export a pcap");
+        demo->add_option("-o,--output", demoFolder, "Folder for the demo's packet files and pcap")
+            ->capture_default_str()
+            ->check(NonEmptyPath("folder path"));
+        demo->add_flag("--show", options.showFrames, kShowHelp);
+        demo->add_option("--library", library, kModuleHelp)
+            ->type_name("PATH")
+            ->check(NonEmptyPath("module path"));
+    }
 
     try {
         app.parse(argc, argv);
@@ -186,12 +187,19 @@ int main(int argc, char** argv) {
             throw CLI::ValidationError("-D", "it lists the adapters and takes no other command");
         }
         if (!listFlag && app.get_subcommands().empty()) {
-            throw CLI::RequiredError("a command (list, capture, export or demo) or -D");
+            throw CLI::RequiredError(platform::kHasDemo
+                                         ? "a command (list, capture, export or demo) or -D"
+                                         : "a command (list, capture or export) or -D");
         }
     } catch (const CLI::ParseError& error) {
         return app.exit(error) == 0 ? kExitSuccess : kExitUsage;
     }
 
+    if (*capture && options.adapter.empty()) {
+        std::cerr << "mirrowen: capture needs -i ADAPTER here, as no adapter exists on every "
+                     "machine; 'mirrowen list' shows the names it takes\n";
+        return kExitUsage;
+    }
     // A filter is an argument like any other: refused before anything starts.
     if (*capture && capture->count("--filter") > 0 && !options.showFrames) {
         std::cerr
@@ -210,6 +218,13 @@ int main(int argc, char** argv) {
         return ReportExport(exportFolder, exportOutput,
                             ExportToPcap(exportFolder, exportOutput, chosen));
     }
-    if (*demo) return Demo(demoFolder, options.showFrames, library);
+    // Only where the platform has the demo: elsewhere this is never compiled, nor demo.cpp.
+    if constexpr (platform::kHasDemo) {
+        if (*demo) {
+            const std::optional<LoadedModule> module = LoadModule(library);
+            if (!module) return kExitModuleMissing;
+            return RunDemo(module->function, demoFolder, options.showFrames);
+        }
+    }
     return kExitUsage;
 }

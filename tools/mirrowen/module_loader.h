@@ -10,7 +10,7 @@
 namespace mirrowen::tool {
 
 struct LoadedModule {
-    std::shared_ptr<void> handle;  // dlclose on release
+    std::shared_ptr<void> handle;  // unloaded on release
     MirrowenFunction function = nullptr;
     std::string path;
 };

@@ -1,6 +1,5 @@
 // A folder of packet files as the tool meets it: which numbers it holds, and made ready for a
-// capture before the module is called. The tool's own file-system calls for that are here, and
-// every failure is told with the system's reason.
+// capture before the module is called. Every failure is told with the system's reason.
 #pragma once
 
 #include <cstdint>
@@ -14,9 +13,8 @@ namespace mirrowen::tool {
 // with `error` set, when the folder cannot be read.
 std::vector<std::int32_t> PacketFileNumbers(const std::string& folder, std::error_code& error);
 
-// The system's text for `error` met in `folder`; for a full file system, also whether its space
-// or its inodes ran out.
-std::string FileSystemReason(int error, const std::string& folder);
+// The path of packet file `number` in `folder`, with the platform's separator.
+std::string PacketFilePath(const std::string& folder, std::int64_t number);
 
 // Makes the output folder (an absolute path) ready for a capture, or refuses it: creates it if it
 // is missing (not its parents), refuses a folder that holds packet files of an earlier capture

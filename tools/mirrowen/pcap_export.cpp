@@ -1,19 +1,19 @@
 #include "pcap_export.h"
 
-#include <pcap/pcap.h>
-#include <sys/stat.h>
-
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <iostream>
-#include <memory>
-#include <optional>
+#include <span>
+#include <string_view>
 #include <vector>
 
 #include "exit_status.h"
 #include "library_names.h"
 #include "packet_folder.h"
+#include "platform/tool_platform.h"
 
 namespace mirrowen::tool {
 
@@ -26,25 +26,25 @@ struct PacketFile {
 
 // False, with the reason on stderr, for a file that cannot be a frame.
 bool ReadPacketFile(const std::string& path, PacketFile& packet) {
-    struct stat status {};
-    if (stat(path.c_str(), &status) != 0) {
-        const int error = errno;  // before the writes below
-        std::cerr << "mirrowen: skipped " << path << ": " << std::strerror(error) << '\n';
+    platform::FileStatus status;
+    if (const int error = platform::StatusOf(path, status); error != 0) {
+        std::cerr << "mirrowen: skipped " << path << ": " << platform::SystemErrorText(error)
+                  << '\n';
         return false;
     }
-    if (!S_ISREG(status.st_mode)) {
+    if (!status.regular) {
         std::cerr << "mirrowen: skipped " << path << ": not a regular file\n";
         return false;
     }
-    if (status.st_size == 0 || status.st_size > kSnapshotLength) {
-        std::cerr << "mirrowen: skipped " << path << ": " << status.st_size
+    if (status.size == 0 || status.size > kSnapshotLength) {
+        std::cerr << "mirrowen: skipped " << path << ": " << status.size
                   << " bytes cannot be a frame (1 to " << kSnapshotLength << " bytes)\n";
         return false;
     }
-    packet.bytes.resize(static_cast<std::size_t>(status.st_size));
-    packet.modified = status.st_mtim;
+    packet.bytes.resize(static_cast<std::size_t>(status.size));
+    packet.modified = status.modified;
     std::ifstream file(path, std::ios::binary);
-    file.read(reinterpret_cast<char*>(packet.bytes.data()), status.st_size);
+    file.read(reinterpret_cast<char*>(packet.bytes.data()), status.size);
     if (!file || file.peek() != std::char_traits<char>::eof()) {
         std::cerr << "mirrowen: skipped " << path << ": it could not be read whole\n";
         return false;
@@ -77,8 +77,86 @@ std::int64_t ReportMissingNumbers(const std::vector<std::int32_t>& numbers) {
     return missing;
 }
 
-struct DeadCloser {
-    void operator()(pcap_t* handle) const { pcap_close(handle); }
+// "-" names standard output, as libpcap's writer took it: `mirrowen export captures - | tshark -r
+// -`.
+constexpr std::string_view kStandardOutput = "-";
+
+// A pcap file as libpcap writes one with nanosecond times, which Wireshark and tshark read: a file
+// header, then a record header and the bytes of each frame, every field in the machine's byte
+// order (which the magic number tells readers). Byte for byte what libpcap's own writer made of
+// the same frames; written here rather than through the capture library, so that an export needs
+// none (and Windows' wpcap.dll need not have the writer, which Wine's lacks).
+class PcapWriter {
+  public:
+    explicit PcapWriter(const std::string& path)
+        : file_(path == kStandardOutput ? platform::BinaryOutput()
+                                        : std::fopen(path.c_str(), "wb")) {
+        if (file_ == nullptr) {
+            openError_ = errno;
+            return;
+        }
+        const FileHeader header{.magic = kNanosecondMagic,
+                                .versionMajor = 2,
+                                .versionMinor = 4,
+                                .zoneOffset = 0,
+                                .timeAccuracy = 0,
+                                .snapshotLength = static_cast<std::uint32_t>(kSnapshotLength),
+                                .linkType = kEthernetLinkType};
+        Write(&header, sizeof header);
+    }
+    ~PcapWriter() {
+        if (file_ != nullptr && file_ != stdout) std::fclose(file_);
+    }
+    PcapWriter(const PcapWriter&) = delete;
+    PcapWriter& operator=(const PcapWriter&) = delete;
+
+    // Why the file could not be opened (errno); 0 once it is.
+    int OpenError() const { return openError_; }
+
+    // The frame was stored whole: its length on the wire is the captured one.
+    void Append(const timespec& captured, std::span<const unsigned char> frame) {
+        const RecordHeader record{.seconds = static_cast<std::uint32_t>(captured.tv_sec),
+                                  .nanoseconds = static_cast<std::uint32_t>(captured.tv_nsec),
+                                  .capturedLength = static_cast<std::uint32_t>(frame.size()),
+                                  .wireLength = static_cast<std::uint32_t>(frame.size())};
+        Write(&record, sizeof record);
+        Write(frame.data(), frame.size());
+    }
+
+    // Whether every byte reached the file; closes it (flushes standard output).
+    bool Finish() {
+        bool written = std::fflush(file_) == 0 && std::ferror(file_) == 0;
+        if (file_ != stdout && std::fclose(file_) != 0) written = false;
+        file_ = nullptr;
+        return written;
+    }
+
+  private:
+    static constexpr std::uint32_t kNanosecondMagic = 0xa1b23c4d;
+    static constexpr std::uint32_t kEthernetLinkType = 1;  // LINKTYPE_ETHERNET
+    struct FileHeader {
+        std::uint32_t magic;
+        std::uint16_t versionMajor;
+        std::uint16_t versionMinor;
+        std::int32_t zoneOffset;
+        std::uint32_t timeAccuracy;
+        std::uint32_t snapshotLength;
+        std::uint32_t linkType;
+    };
+    // The seconds in 32 bits, as the format has them.
+    struct RecordHeader {
+        std::uint32_t seconds;
+        std::uint32_t nanoseconds;
+        std::uint32_t capturedLength;
+        std::uint32_t wireLength;
+    };
+    static_assert(sizeof(FileHeader) == 24 && sizeof(RecordHeader) == 16);
+
+    // A failed write shows in the stream's error indicator, which Finish reads.
+    void Write(const void* bytes, std::size_t size) { std::fwrite(bytes, 1, size, file_); }
+
+    std::FILE* file_;
+    int openError_ = 0;
 };
 
 }  // namespace
@@ -86,8 +164,8 @@ struct DeadCloser {
 ExportReport ExportToPcap(const std::string& folder, const std::string& outputPath,
                           const FrameFilter* filter) {
     ExportReport report;
-    struct stat folderStatus {};
-    if (stat(folder.c_str(), &folderStatus) != 0 || !S_ISDIR(folderStatus.st_mode)) {
+    platform::PathKind kind = platform::PathKind::kMissing;
+    if (platform::KindOf(folder, kind) != 0 || kind != platform::PathKind::kFolder) {
         std::cerr << "mirrowen: " << folder << " is not a folder\n";
         return report;
     }
@@ -98,23 +176,17 @@ ExportReport ExportToPcap(const std::string& folder, const std::string& outputPa
                   << '\n';
         return report;
     }
-    // Nanosecond timestamps: the capture times the packet files carry, at their full precision.
-    const std::unique_ptr<pcap_t, DeadCloser> dead(pcap_open_dead_with_tstamp_precision(
-        DLT_EN10MB, kSnapshotLength, PCAP_TSTAMP_PRECISION_NANO));
-    if (!dead) {
-        std::cerr << "mirrowen: libpcap could not prepare an Ethernet pcap file\n";
-        return report;
-    }
-    pcap_dumper_t* dumper = pcap_dump_open(dead.get(), outputPath.c_str());
-    if (dumper == nullptr) {
-        std::cerr << "mirrowen: cannot create " << outputPath << ": " << pcap_geterr(dead.get())
-                  << '\n';
+    PcapWriter pcap(outputPath);
+    if (pcap.OpenError() != 0) {
+        // Worded as libpcap's writer worded it.
+        std::cerr << "mirrowen: cannot create " << outputPath << ": " << outputPath << ": "
+                  << std::strerror(pcap.OpenError()) << '\n';
         return report;
     }
 
     PacketFile packet;
     for (const std::int32_t number : numbers) {
-        if (!ReadPacketFile(folder + "/" + PacketFileName(number), packet)) {
+        if (!ReadPacketFile(PacketFilePath(folder, number), packet)) {
             ++report.skipped;
             continue;
         }
@@ -122,20 +194,13 @@ ExportReport ExportToPcap(const std::string& folder, const std::string& outputPa
             ++report.filteredOut;
             continue;
         }
-        pcap_pkthdr header{};
-        header.ts.tv_sec = packet.modified.tv_sec;
-        header.ts.tv_usec = static_cast<suseconds_t>(packet.modified.tv_nsec);
-        header.caplen = static_cast<bpf_u_int32>(packet.bytes.size());
-        header.len = header.caplen;
-        pcap_dump(reinterpret_cast<u_char*>(dumper), &header, packet.bytes.data());
+        pcap.Append(packet.modified, packet.bytes);
         ++report.frames;
     }
 
     report.missing = ReportMissingNumbers(numbers);
 
-    const bool flushed = pcap_dump_flush(dumper) == 0 && std::ferror(pcap_dump_file(dumper)) == 0;
-    pcap_dump_close(dumper);
-    if (!flushed) {
+    if (!pcap.Finish()) {
         std::cerr << "mirrowen: cannot write " << outputPath << " whole; check free space\n";
         return report;
     }
@@ -146,13 +211,20 @@ ExportReport ExportToPcap(const std::string& folder, const std::string& outputPa
 int ReportExport(const std::string& folder, const std::string& outputPath,
                  const ExportReport& report) {
     if (!report.written) return kExitFailure;
-    std::cout << "Exported " << report.frames << " frames from " << folder << " to " << outputPath;
-    if (report.missing > 0) std::cout << "; missing numbers: " << report.missing << " (above)";
-    if (report.filteredOut > 0) {
-        std::cout << "; left out " << report.filteredOut << " frames that the filter did not match";
+    // Standard output carries the pcap file itself.
+    if (outputPath != kStandardOutput) {
+        std::cout << "Exported " << report.frames << " frames from " << folder << " to "
+                  << outputPath;
+        if (report.missing > 0) std::cout << "; missing numbers: " << report.missing << " (above)";
+        if (report.filteredOut > 0) {
+            std::cout << "; left out " << report.filteredOut
+                      << " frames that the filter did not match";
+        }
+        if (report.skipped > 0) {
+            std::cout << "; skipped " << report.skipped << " packet files (above)";
+        }
+        std::cout << ". View them with: tshark -r " << outputPath << '\n';
     }
-    if (report.skipped > 0) std::cout << "; skipped " << report.skipped << " packet files (above)";
-    std::cout << ". View them with: tshark -r " << outputPath << '\n';
     return report.missing > 0 || report.skipped > 0 ? kExitFramesSkipped : kExitSuccess;
 }
 

@@ -1,4 +1,4 @@
-// Writes a folder's packet files 1.hda, 2.hda, ... into one pcap file through libpcap's writer.
+// Writes a folder's packet files 1.hda, 2.hda, ... into one pcap file, as libpcap writes one.
 #pragma once
 
 #include <cstdint>

@@ -1,0 +1,126 @@
+// Files and folders on POSIX, each failure with its errno.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <system_error>
+
+#include "platform/tool_platform.h"
+
+namespace mirrowen::tool::platform {
+
+namespace {
+
+FileStatus StatusFrom(const struct stat& status) {
+    return {.regular = S_ISREG(status.st_mode),
+            .size = static_cast<std::int64_t>(status.st_size),
+            .modified = status.st_mtim};
+}
+
+}  // namespace
+
+int StatusOf(const std::string& path, FileStatus& status) {
+    struct stat found {};
+    if (stat(path.c_str(), &found) != 0) return errno;
+    status = StatusFrom(found);
+    return 0;
+}
+
+InputFile::InputFile(const std::string& path) {
+    // Whatever stands at the name is untrusted: a link is not followed, and a FIFO put there does
+    // not block the open.
+    const int file = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    struct stat status {};
+    if (file < 0 || fstat(file, &status) != 0) {
+        error_ = errno;
+    } else {
+        status_ = StatusFrom(status);
+    }
+    handle_ = file;
+}
+
+InputFile::~InputFile() {
+    if (handle_ >= 0) close(static_cast<int>(handle_));
+}
+
+std::optional<std::size_t> InputFile::Read(unsigned char* bytes, std::size_t size) {
+    for (;;) {
+        const ssize_t result = read(static_cast<int>(handle_), bytes, size);
+        if (result >= 0) return static_cast<std::size_t>(result);
+        if (errno != EINTR) {
+            error_ = errno;
+            return std::nullopt;
+        }
+    }
+}
+
+int KindOf(const std::string& path, PathKind& kind) {
+    struct stat status {};
+    if (stat(path.c_str(), &status) == 0) {
+        kind = S_ISDIR(status.st_mode) ? PathKind::kFolder : PathKind::kOther;
+        return 0;
+    }
+    if (errno != ENOENT) return errno;
+    kind = PathKind::kMissing;
+    return 0;
+}
+
+std::optional<std::string> AbsolutePath(const std::string& path, std::string& error) {
+    std::error_code failure;
+    std::string absolute = std::filesystem::absolute(path, failure).string();
+    if (failure) {
+        error = failure.message();
+        return std::nullopt;
+    }
+    return absolute;
+}
+
+int MakeFolder(const std::string& path) { return mkdir(path.c_str(), 0777) == 0 ? 0 : errno; }
+
+bool IsMissingParent(int error) { return error == ENOENT; }
+
+int WriteTrialFile(const std::string& folder) {
+    // A name of its own, made unique by mkostemp.
+    std::string name = folder + "/.mirrowen-write-check-XXXXXX";
+    const int file = mkostemp(name.data(), O_CLOEXEC);
+    if (file < 0) return errno;
+    int error = 0;
+    const char byte = 0;
+    const ssize_t written = write(file, &byte, 1);
+    if (written < 0) error = errno;
+    if (written == 0) error = ENOSPC;
+    if (close(file) != 0 && error == 0) error = errno;
+    if (unlink(name.c_str()) != 0 && error == 0) error = errno;
+    return error;
+}
+
+int RemoveFile(const std::string& path) {
+    return unlink(path.c_str()) == 0 || errno == ENOENT ? 0 : errno;
+}
+
+std::string FileSystemReason(int error, const std::string& folder) {
+    std::string reason = SystemErrorText(error);
+    struct statvfs usage {};
+    if (error == ENOSPC && statvfs(folder.c_str(), &usage) == 0) {
+        if (usage.f_files != 0 && usage.f_ffree == 0) {
+            reason +=
+                " (no inodes left: the file system holds as many files as it can, whatever "
+                "space it has; 'df -i' shows it)";
+        } else if (usage.f_bavail == 0) {
+            reason += " (the file system is full)";
+        }
+    }
+    return reason;
+}
+
+std::string PacketFileReason(int error, const std::string& folder) {
+    std::string reason = FileSystemReason(error, folder);
+    if (error == ELOOP) {
+        reason += ": a symbolic link stands at that name, and the capture never follows one";
+    }
+    return reason;
+}
+
+}  // namespace mirrowen::tool::platform

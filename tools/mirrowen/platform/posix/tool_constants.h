@@ -1,0 +1,24 @@
+// What the tool's commands say and do differently on Linux: the adapter a capture takes by default,
+// the demo, and the words for what capturing needs.
+#pragma once
+
+#include <string_view>
+
+namespace mirrowen::tool::platform {
+
+// The loopback adapter, which every Linux machine has: the capture's adapter when -i is not given.
+inline constexpr std::string_view kDefaultDevice = "lo";
+inline constexpr std::string_view kAdapterHelp = "Adapter to capture, e.g. rpcap://eth0 or eth0";
+// The demo captures loopback traffic that it sends itself, which Linux delivers as Ethernet frames.
+inline constexpr bool kHasDemo = true;
+
+inline constexpr std::string_view kCaptureRights =
+    "root, or the capabilities CAP_NET_RAW and CAP_NET_ADMIN";
+// Where the module put the capture library's reason for a failed adapter open.
+inline constexpr std::string_view kAdapterReasonShown = "reason above";
+inline constexpr std::string_view kNoAdaptersHint = "listing some needs root";
+inline constexpr std::string_view kNotEthernetHint =
+    "choose an Ethernet or loopback adapter from 'mirrowen list' (pseudo-devices such as 'any' "
+    "are not Ethernet)";
+
+}  // namespace mirrowen::tool::platform
