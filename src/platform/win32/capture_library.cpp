@@ -5,6 +5,7 @@
 
 #include "platform/platform.h"
 #include "platform/win32/wpcap.h"
+#include "platform/win32/wpcap_library.h"
 
 namespace mirrowen::platform {
 
@@ -24,46 +25,20 @@ struct CaptureLibrary {
     bool Bound() const { return failure == ERROR_SUCCESS; }
 };
 
-template <typename Function>
-bool Bind(HMODULE module, const char* name, Function& function) {
-    // GetProcAddress hands back a generic function pointer; the declared type is the real one.
-    function = reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-    return function != nullptr;
-}
-
-HMODULE LoadWpcap() {
-    if (HMODULE module = LoadLibraryA("wpcap.dll")) return module;
-    const DWORD defaultSearchFailure = GetLastError();
-    char path[MAX_PATH];
-    constexpr char kNpcapFile[] = "\\Npcap\\wpcap.dll";
-    const UINT length = GetSystemDirectoryA(path, MAX_PATH);
-    if (length != 0 && length + sizeof kNpcapFile <= MAX_PATH) {
-        std::memcpy(path + length, kNpcapFile, sizeof kNpcapFile);
-        // Npcap's wpcap.dll imports Packet.dll from the same folder, so that folder is searched
-        // for its imports (without changing the host's own DLL search).
-        if (HMODULE module = LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH)) {
-            return module;
-        }
-    }
-    // Not being in the Npcap folder either says nothing more than the default search did.
-    SetLastError(defaultSearchFailure);
-    return nullptr;
-}
-
 CaptureLibrary BindCaptureLibrary() {
     CaptureLibrary library;
     HMODULE module = LoadWpcap();
-    if (module == nullptr || !Bind(module, "pcap_open_live", library.openLive) ||
-        !Bind(module, "pcap_datalink", library.datalink) ||
-        !Bind(module, "pcap_next_ex", library.nextEx) ||
-        !Bind(module, "pcap_close", library.close)) {
+    if (module == nullptr || !BindWpcap(module, "pcap_open_live", library.openLive) ||
+        !BindWpcap(module, "pcap_datalink", library.datalink) ||
+        !BindWpcap(module, "pcap_next_ex", library.nextEx) ||
+        !BindWpcap(module, "pcap_close", library.close)) {
         library.failure = GetLastError();
         if (library.failure == ERROR_SUCCESS) library.failure = ERROR_PROC_NOT_FOUND;
         // A library that lacks a function stays loaded: it is bound once per process, and a
         // module unloaded here could still be in use by the host.
         return library;
     }
-    Bind(module, "pcap_setbuff", library.setBuffer);
+    BindWpcap(module, "pcap_setbuff", library.setBuffer);
     return library;
 }
 

@@ -59,10 +59,9 @@ SystemError WritePacketFile(FileHandle file, const void* bytes, std::size_t size
 }
 
 SystemError SetPacketFileTime(FileHandle file, CaptureTime time) {
-    // FILETIME counts 100-nanosecond intervals since 1601-01-01 UTC.
-    constexpr std::int64_t kSecondsFrom1601To1970 = 11644473600;
-    const auto intervals = static_cast<std::uint64_t>(
-        (time.seconds + kSecondsFrom1601To1970) * 10000000 + time.nanoseconds / 100);
+    const auto intervals = static_cast<std::uint64_t>((time.seconds + kSecondsFrom1601To1970) *
+                                                          kFileTimeIntervalsPerSecond +
+                                                      time.nanoseconds / 100);
     const FILETIME modified{.dwLowDateTime = static_cast<DWORD>(intervals),
                             .dwHighDateTime = static_cast<DWORD>(intervals >> 32)};
     return ErrorOf(SetFileTime(reinterpret_cast<HANDLE>(file), nullptr, nullptr, &modified));

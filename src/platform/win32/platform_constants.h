@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 #include "mirrowen.h"
 #include "platform/system_error.h"
@@ -17,5 +18,9 @@ inline constexpr std::size_t kPathLimit = 260;  // MAX_PATH, with the NUL
 inline constexpr SystemError kNameTooLong{206};
 // A packet file's number that would pass the largest 32-bit count: ERROR_ARITHMETIC_OVERFLOW.
 inline constexpr SystemError kNumbersUsedUp{534};
+
+// A FILETIME counts 100-nanosecond intervals since 1601-01-01 UTC; capture times count from 1970.
+inline constexpr std::int64_t kSecondsFrom1601To1970 = 11644473600;
+inline constexpr std::int64_t kFileTimeIntervalsPerSecond = 10000000;
 
 }  // namespace mirrowen::platform

@@ -1,0 +1,21 @@
+// Finding and binding wpcap.dll, the way Mirrowen.dll does at the first call; the mirrowen tool
+// does the same for what it asks of the capture library itself (its adapter list, filters).
+#pragma once
+
+#include <windows.h>
+
+namespace mirrowen::platform {
+
+// Loads wpcap.dll by the usual DLL search, then from the Npcap folder of the system directory;
+// nullptr with the default search's reason as the last error.
+HMODULE LoadWpcap();
+
+// Binds one function of wpcap.dll by name; false, with the last error set, where it has none.
+template <typename Function>
+bool BindWpcap(HMODULE wpcap, const char* name, Function& function) {
+    // GetProcAddress hands back a generic function pointer; the declared type is the real one.
+    function = reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(wpcap, name)));
+    return function != nullptr;
+}
+
+}  // namespace mirrowen::platform

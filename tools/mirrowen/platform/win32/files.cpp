@@ -1,0 +1,156 @@
+// Files and folders on Windows, through the same ANSI calls as Mirrowen.dll, each failure with its
+// GetLastError() code.
+#include <windows.h>
+
+#include "platform/tool_platform.h"
+#include "platform_constants.h"
+
+namespace mirrowen::tool::platform {
+
+namespace {
+
+int LastError() { return static_cast<int>(GetLastError()); }
+
+timespec FromFileTime(FILETIME time) {
+    const std::int64_t intervals =
+        static_cast<std::int64_t>(std::uint64_t{time.dwHighDateTime} << 32 | time.dwLowDateTime) -
+        mirrowen::platform::kSecondsFrom1601To1970 *
+            mirrowen::platform::kFileTimeIntervalsPerSecond;
+    std::int64_t seconds = intervals / mirrowen::platform::kFileTimeIntervalsPerSecond;
+    std::int64_t rest = intervals % mirrowen::platform::kFileTimeIntervalsPerSecond;
+    if (rest < 0) {
+        rest += mirrowen::platform::kFileTimeIntervalsPerSecond;
+        --seconds;
+    }
+    timespec converted{};
+    converted.tv_sec = static_cast<std::time_t>(seconds);
+    converted.tv_nsec = static_cast<long>(rest * 100);
+    return converted;
+}
+
+// The status of an open file; 0, or the system's reason.
+int StatusOfHandle(HANDLE file, FileStatus& status) {
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (GetFileInformationByHandle(file, &information) == FALSE) return LastError();
+    // A folder, a link or a device is no packet file.
+    status.regular = (information.dwFileAttributes &
+                      (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0 &&
+                     GetFileType(file) == FILE_TYPE_DISK;
+    status.size = static_cast<std::int64_t>(std::uint64_t{information.nFileSizeHigh} << 32 |
+                                            information.nFileSizeLow);
+    status.modified = FromFileTime(information.ftLastWriteTime);
+    return 0;
+}
+
+// Read access for anybody's sake: the file may be written, renamed or deleted meanwhile. Folders
+// open too (FILE_FLAG_BACKUP_SEMANTICS), so that one at a packet file's name is named as such.
+HANDLE OpenForReading(const std::string& path, DWORD flags) {
+    return CreateFileA(path.c_str(), GENERIC_READ,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       OPEN_EXISTING, flags | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+}  // namespace
+
+int StatusOf(const std::string& path, FileStatus& status) {
+    const HANDLE file = OpenForReading(path, 0);
+    if (file == INVALID_HANDLE_VALUE) return LastError();
+    const int error = StatusOfHandle(file, status);
+    CloseHandle(file);
+    return error;
+}
+
+InputFile::InputFile(const std::string& path) {
+    // A link at the name is opened itself, never followed, and then is not a regular file.
+    const HANDLE file = OpenForReading(path, FILE_FLAG_OPEN_REPARSE_POINT);
+    if (file == INVALID_HANDLE_VALUE) {
+        error_ = LastError();
+        return;
+    }
+    handle_ = reinterpret_cast<std::intptr_t>(file);
+    error_ = StatusOfHandle(file, status_);
+}
+
+InputFile::~InputFile() {
+    if (handle_ != -1) CloseHandle(reinterpret_cast<HANDLE>(handle_));
+}
+
+std::optional<std::size_t> InputFile::Read(unsigned char* bytes, std::size_t size) {
+    DWORD read = 0;
+    if (ReadFile(reinterpret_cast<HANDLE>(handle_), bytes, static_cast<DWORD>(size), &read,
+                 nullptr) == FALSE) {
+        error_ = LastError();
+        return std::nullopt;
+    }
+    return read;
+}
+
+int KindOf(const std::string& path, PathKind& kind) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const int error = LastError();
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) return error;
+        kind = PathKind::kMissing;
+        return 0;
+    }
+    kind = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? PathKind::kFolder : PathKind::kOther;
+    return 0;
+}
+
+std::optional<std::string> AbsolutePath(const std::string& path, std::string& error) {
+    // In the system's ANSI code page, as Mirrowen.dll takes its folder path.
+    std::string absolute(MAX_PATH, '\0');
+    for (;;) {
+        const DWORD length = GetFullPathNameA(path.c_str(), static_cast<DWORD>(absolute.size()),
+                                              absolute.data(), nullptr);
+        if (length == 0) {
+            error = SystemErrorText(LastError());
+            return std::nullopt;
+        }
+        if (length < absolute.size()) {
+            absolute.resize(length);
+            return absolute;
+        }
+        absolute.resize(length);  // the size it needs, with the NUL
+    }
+}
+
+int MakeFolder(const std::string& path) {
+    return CreateDirectoryA(path.c_str(), nullptr) != FALSE ? 0 : LastError();
+}
+
+bool IsMissingParent(int error) { return error == ERROR_PATH_NOT_FOUND; }
+
+int WriteTrialFile(const std::string& folder) {
+    // A name of its own, which GetTempFileName makes unique by creating the file.
+    char name[MAX_PATH];
+    if (GetTempFileNameA(folder.c_str(), "mwc", 0, name) == 0) return LastError();
+    const HANDLE file = CreateFileA(name, GENERIC_WRITE | DELETE, 0, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const int error = LastError();
+        DeleteFileA(name);
+        return error;
+    }
+    int error = 0;
+    const char byte = 0;
+    DWORD written = 0;
+    if (WriteFile(file, &byte, 1, &written, nullptr) == FALSE) error = LastError();
+    if (error == 0 && written != 1) error = ERROR_DISK_FULL;
+    if (CloseHandle(file) == FALSE && error == 0) error = LastError();
+    return error;
+}
+
+int RemoveFile(const std::string& path) {
+    if (DeleteFileA(path.c_str()) != FALSE) return 0;
+    const int error = LastError();
+    return error == ERROR_FILE_NOT_FOUND ? 0 : error;
+}
+
+std::string FileSystemReason(int error, const std::string&) { return SystemErrorText(error); }
+
+std::string PacketFileReason(int error, const std::string& folder) {
+    return FileSystemReason(error, folder);
+}
+
+}  // namespace mirrowen::tool::platform

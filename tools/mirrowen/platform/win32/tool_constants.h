@@ -1,0 +1,28 @@
+// What the tool's commands say and do differently on Windows: no adapter by default, no demo, and
+// the words for what capturing needs there.
+#pragma once
+
+#include <string_view>
+
+namespace mirrowen::tool::platform {
+
+// None: no adapter exists on every Windows machine (Npcap's loopback adapter is optional, and
+// carries no Ethernet frames), so a capture needs -i.
+inline constexpr std::string_view kDefaultDevice = "";
+inline constexpr std::string_view kAdapterHelp =
+    "Adapter to capture, as 'mirrowen list' names it: rpcap://\\Device\\NPF_{...} (required)";
+// The demo's loopback traffic reaches no Ethernet adapter on Windows.
+inline constexpr bool kHasDemo = false;
+
+inline constexpr std::string_view kCaptureRights =
+    "a capture library such as Npcap, installed with its driver running, and Administrator "
+    "rights where it was installed to restrict capturing to Administrators";
+// Where Mirrowen.dll put the capture library's reason for a failed adapter open.
+inline constexpr std::string_view kAdapterReasonShown =
+    "the capture library's reason was shown in a message box";
+inline constexpr std::string_view kNoAdaptersHint =
+    "is a capture library such as Npcap installed, with its driver running?";
+inline constexpr std::string_view kNotEthernetHint =
+    "choose an Ethernet adapter from 'mirrowen list' (Npcap's loopback adapter is not Ethernet)";
+
+}  // namespace mirrowen::tool::platform
