@@ -1,19 +1,25 @@
 // The x64 Mirrowen.dll on real frames: its host from the x64 Windows tree
 // (tests/windows/real-frames/) runs under 64-bit Wine over Wine's own wpcap.dll, which forwards to
 // the machine's libpcap, inside a network namespace of the test's own, and what it stores is
-// compared with a reference capture of the same veth end. The 32-bit DLL is tested over the
-// scripted stand-in only: Wine's 32-bit wpcap.dll garbles the headers pcap_next_ex returns.
+// compared with a reference capture of the same veth end; and the same tree's mirrowen.exe, which
+// loads that DLL, on the same kind of traffic. The 32-bit DLL is tested over the scripted
+// stand-in only: Wine's 32-bit wpcap.dll garbles the headers pcap_next_ex returns.
+#include <signal.h>
 #include <sys/stat.h>
 
+#include <cstdio>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <unordered_map>
 
 #include <gtest/gtest.h>
 
+#include "capture_run.h"
 #include "frames.h"
 #include "network_namespace.h"
 #include "reference_capture.h"
+#include "tshark.h"
 #include "wine_prefix.h"
 
 namespace mirrowen::testing {
@@ -22,8 +28,9 @@ namespace {
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
-// The x64 tree's host program, or empty where this tree was not told of an x64 tree.
+// The x64 tree's host program and tool, or empty where this tree was not told of an x64 tree.
 constexpr const char* kHost = MIRROWEN_REAL_FRAMES_HOST;
+constexpr const char* kTool = MIRROWEN_WINDOWS_TOOL;
 constexpr auto kProgramLimit = 60s;
 constexpr std::size_t kFramesStored = 1000;
 // Sent in turn: frames of 60 bytes are never stored, the others are.
@@ -40,7 +47,10 @@ class RealFramesUnderWine : public ::testing::Test {
         for (const std::string& why : {WhyLiveCapturesCannotRun(), WinePrefix::WhyItCannotRun()}) {
             if (!why.empty()) GTEST_SKIP() << why;
         }
-        ASSERT_TRUE(fs::exists(kHost)) << kHost << " is missing: build the x64 Windows tree";
+        for (const char* program : {kHost, kTool}) {
+            ASSERT_TRUE(fs::exists(program))
+                << program << " is missing: build the x64 Windows tree";
+        }
     }
 };
 
@@ -149,6 +159,121 @@ TEST_F(RealFramesUnderWine, TheX64DllStoresEveryFrameAsTheReferenceCaptureSawIt)
     }
     EXPECT_EQ(unmatched, 0) << "files whose frame the reference capture did not see";
     EXPECT_EQ(offTime, 0) << "files whose time is more than 1 ms from the reference's";
+}
+
+// The probes a program's capture into `folder` stored once it was capturing (the test support's
+// WaitUntilCapturing); 0 if it stored none.
+std::int64_t WaitUntilCapturing(WineProgram& program, const FrameSender& sender,
+                                const fs::path& folder) {
+    return mirrowen::testing::WaitUntilCapturing(
+               sender, [&program] { return !program.WaitForExit(0ms); },
+               [&folder] { return static_cast<std::int64_t>(PacketFileNumbers(folder).size()); })
+        .stored;
+}
+
+// Wine's pcap_next_ex does not return while no frame comes (see above): frames of 60 bytes, never
+// stored, wake the capture so that it sees its stop. The program's status once it has ended.
+std::optional<int> WakeUntilExit(WineProgram& program, const FrameSender& sender) {
+    for (std::uint32_t wake = 0; wake < 200 && !program.WaitForExit(50ms); ++wake) {
+        sender.Send(MakeTestFrame(60, kWakeSequences + wake));
+    }
+    return program.WaitForExit(kProgramLimit);
+}
+
+std::string ModifiedTime(const fs::path& file) {
+    const std::int64_t nanoseconds = ModifiedNanoseconds(file);
+    char text[32];
+    std::snprintf(text, sizeof text, "%lld.%09lld",
+                  static_cast<long long>(nanoseconds / 1'000'000'000),
+                  static_cast<long long>(nanoseconds % 1'000'000'000));
+    return text;
+}
+
+// mirrowen.exe as a Windows user runs it, on the test's veth end: `list` names the adapter with
+// its description, `capture --count 20` leaves exactly 20 files of the frames sent, Ctrl-C (SIGINT
+// to the Wine process, which Wine turns into the console's Ctrl-C event) ends a capture with its
+// summary, and `export` writes a pcap file that tshark reads byte for byte, each frame at its
+// packet file's time.
+TEST_F(RealFramesUnderWine, TheX64ToolListsCapturesStopsAndExports) {
+    using tooltest::Hex;
+    if (const std::string why = tooltest::WhyTsharkCannotRun(); !why.empty()) GTEST_SKIP() << why;
+    constexpr int kCount = 20;
+    const VethNamespace network;
+    const WinePrefix wine;
+    const FrameSender sender(VethNamespace::kSendEnd);
+    const TemporaryFolder scratch;
+    const fs::path counted = scratch.path() / "counted";
+    const fs::path interrupted = scratch.path() / "interrupted";
+
+    // Wine's capture library names the veth end \Device\NPF_{...}, described by its Linux name.
+    WineProgram list(wine, {kTool, "list"});
+    ASSERT_EQ(list.WaitForExit(kProgramLimit), 0) << list.Errors();
+    std::string adapter;
+    for (const std::string& line : list.OutputLines()) {
+        if (line.ends_with(std::string(" ") + VethNamespace::kCaptureEnd)) {
+            std::istringstream words(line);
+            std::string link;
+            words >> adapter >> link;
+            EXPECT_EQ(link, "Ethernet") << line;
+        }
+    }
+    ASSERT_TRUE(adapter.starts_with("rpcap://\\Device\\NPF_{"))
+        << ::testing::PrintToString(list.OutputLines());
+
+    // Twice the count in one burst: the DLL stores past the count before the tool's stop takes
+    // effect, and the tool removes what it stored past it.
+    {
+        WineProgram capture(
+            wine, {kTool, "capture", "-i", adapter, "-o", WinePrefix::WindowsPath(counted),
+                   "--count", std::to_string(kCount)});
+        const std::int64_t probes = WaitUntilCapturing(capture, sender, counted);
+        ASSERT_GT(probes, 0) << capture.Errors();
+        ASSERT_LT(probes, kCount);
+        std::vector<Bytes> sent;
+        for (std::uint32_t index = 0; index < 2 * kCount; ++index) {
+            sent.push_back(MakeTestFrame(100 + index, index));
+            sender.Send(sent.back());
+        }
+        sent.resize(static_cast<std::size_t>(kCount - probes));
+        ASSERT_EQ(WakeUntilExit(capture, sender), 0) << capture.Errors();
+        EXPECT_TRUE(capture.WaitForLine(
+            "Captured " + std::to_string(kCount) + " packet files from " + adapter, 0ms))
+            << ::testing::PrintToString(capture.OutputLines());
+        EXPECT_EQ(PacketFileNumbers(counted).size(), static_cast<std::size_t>(kCount));
+        EXPECT_EQ(PacketFileNumbers(counted).back(), kCount);
+        EXPECT_TRUE(StoredTestFrames(counted) == sent);
+    }
+
+    // Ctrl-C, while frames are stored; the summary counts the files left.
+    {
+        WineProgram capture(
+            wine, {kTool, "capture", "-i", adapter, "-o", WinePrefix::WindowsPath(interrupted)});
+        const std::int64_t probes = WaitUntilCapturing(capture, sender, interrupted);
+        ASSERT_GT(probes, 0) << capture.Errors();
+        for (std::uint32_t index = 0; index < 10; ++index) sender.Send(MakeTestFrame(200, index));
+        ASSERT_TRUE(WaitForFile(interrupted, probes + 10));
+        capture.Signal(SIGINT);
+        ASSERT_EQ(WakeUntilExit(capture, sender), 0) << capture.Errors();
+        const std::size_t files = PacketFileNumbers(interrupted).size();
+        const std::optional<std::string> summary = capture.WaitForLine("Captured ", 0ms);
+        ASSERT_TRUE(summary) << ::testing::PrintToString(capture.OutputLines());
+        EXPECT_TRUE(summary->starts_with("Captured " + std::to_string(files) + " packet files"))
+            << *summary;
+        EXPECT_TRUE(summary->ends_with("; stopped by Ctrl-C.")) << *summary;
+    }
+
+    const fs::path pcap = scratch.path() / "counted.pcap";
+    WineProgram exporter(
+        wine, {kTool, "export", WinePrefix::WindowsPath(counted), WinePrefix::WindowsPath(pcap)});
+    ASSERT_EQ(exporter.WaitForExit(kProgramLimit), 0) << exporter.Errors();
+    std::vector<std::string> frames;
+    std::vector<std::string> times;
+    for (int number = 1; number <= kCount; ++number) {
+        frames.push_back(Hex(ReadWholeFile(PacketFile(counted, number))));
+        times.push_back(ModifiedTime(PacketFile(counted, number)));
+    }
+    EXPECT_EQ(tooltest::TsharkFrames(pcap), frames);
+    EXPECT_EQ(tooltest::TsharkTimes(pcap), times);
 }
 
 }  // namespace

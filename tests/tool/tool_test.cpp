@@ -30,6 +30,7 @@
 #include "frames.h"
 #include "network_namespace.h"
 #include "process_state.h"
+#include "tshark.h"
 
 namespace mirrowen::tooltest {
 namespace {
@@ -48,67 +49,12 @@ Finished Tool(const std::vector<std::string>& arguments, std::chrono::millisecon
     return Run(MIRROWEN_TOOL, arguments, timeout);
 }
 
-std::string Hex(const Bytes& bytes) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string text;
-    for (const unsigned char byte : bytes) {
-        text += kDigits[byte >> 4];
-        text += kDigits[byte & 0xf];
-    }
-    return text;
-}
-
 void WritePacketFile(const fs::path& path, const Bytes& bytes, timespec modified) {
     std::ofstream(path, std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()),
                static_cast<std::streamsize>(bytes.size()));
     const timespec times[2] = {modified, modified};
     ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
-}
-
-// Every frame of a pcap file as tshark reads it, in hex; those a display filter shows, if given.
-std::vector<std::string> TsharkFrames(const fs::path& pcap, const std::string& displayFilter = {}) {
-    std::vector<std::string> arguments = {"-r", pcap.string(), "-T", "json", "-x"};
-    if (!displayFilter.empty()) arguments.insert(arguments.end(), {"-Y", displayFilter});
-    const Finished tshark = Run("tshark", arguments);
-    EXPECT_TRUE(tshark.exited && tshark.status == 0) << tshark.errors;
-    // "frame_raw": ["<hex>", ...]; std::regex would recurse too deep on a 64 KiB frame.
-    static constexpr std::string_view kKey = "\"frame_raw\"";
-    std::vector<std::string> frames;
-    for (std::size_t key = tshark.output.find(kKey); key != std::string::npos;
-         key = tshark.output.find(kKey, key + kKey.size())) {
-        const std::size_t open = tshark.output.find('"', key + kKey.size());
-        const std::size_t close = tshark.output.find('"', open + 1);
-        if (open == std::string::npos || close == std::string::npos) break;
-        frames.push_back(tshark.output.substr(open + 1, close - open - 1));
-    }
-    return frames;
-}
-
-// tshark's reading of each frame of a pcap file: the given fields by name, empty where absent.
-std::vector<std::map<std::string, std::string>> TsharkFields(
-    const fs::path& pcap, const std::vector<std::string>& fields) {
-    std::vector<std::string> arguments = {"-r",     pcap.string(), "-T",
-                                          "fields", "-E",          "separator=/t"};
-    for (const std::string& field : fields) arguments.insert(arguments.end(), {"-e", field});
-    const Finished tshark = Run("tshark", arguments);
-    EXPECT_TRUE(tshark.exited && tshark.status == 0) << tshark.errors;
-    std::vector<std::map<std::string, std::string>> frames;
-    std::istringstream lines(tshark.output);
-    for (std::string line; std::getline(lines, line);) {
-        std::map<std::string, std::string>& frame = frames.emplace_back();
-        std::istringstream values(line);
-        for (const std::string& field : fields) std::getline(values, frame[field], '\t');
-    }
-    return frames;
-}
-
-std::vector<std::string> TsharkTimes(const fs::path& pcap) {
-    std::vector<std::string> times;
-    for (auto& frame : TsharkFields(pcap, {"frame.time_epoch"})) {
-        times.push_back(frame["frame.time_epoch"]);
-    }
-    return times;
 }
 
 // The file count of the capture summary, or -1 without one.
@@ -144,7 +90,7 @@ std::string Unable(int needs) {
     if (needs & kCapture) {
         if (std::string why = testing::WhyLiveCapturesCannotRun(); !why.empty()) return why;
     }
-    if ((needs & kTshark) && Run("tshark", {"--version"}).status != 0) return "needs tshark";
+    if (needs & kTshark) return WhyTsharkCannotRun();
     return {};
 }
 

@@ -173,6 +173,10 @@ void WineProgram::CloseInput() {
     input_ = -1;
 }
 
+void WineProgram::Signal(int signalNumber) const {
+    if (!exitStatus_) kill(pid_, signalNumber);
+}
+
 std::optional<std::string> WineProgram::WaitForLine(const std::string& start,
                                                     std::chrono::milliseconds limit) {
     const auto deadline = std::chrono::steady_clock::now() + limit;

@@ -68,6 +68,9 @@ class WineProgram {
     WineProgram& operator=(const WineProgram&) = delete;
 
     void CloseInput();
+    // Sends a signal to the program: Wine runs it in the process it was started as, and turns
+    // SIGINT into the console's Ctrl-C event.
+    void Signal(int signalNumber) const;
     // The first line of standard output that starts with `start`, once written within `limit`.
     std::optional<std::string> WaitForLine(const std::string& start,
                                            std::chrono::milliseconds limit);
