@@ -28,7 +28,8 @@ struct ExitStatusMeaning {
 };
 
 inline constexpr ExitStatusMeaning kExitStatuses[] = {
-    {kExitSuccess, Command::Capture, "finished (Ctrl-C, SIGTERM, SIGHUP, --count or --duration)"},
+    {kExitSuccess, Command::Capture,
+     "finished (Ctrl-C or another stop request, --count or --duration)"},
     {kExitFailure, Command::Capture, "other failure"},
     {kExitUsage, Command::Capture, "bad option or argument"},
     {kExitModuleMissing, Command::Capture, "capture module not found"},

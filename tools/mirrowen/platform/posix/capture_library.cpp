@@ -3,6 +3,9 @@
 
 #include "platform/tool_platform.h"
 
+// After the capture library's declarations, whose flags it reads.
+#include "platform/adapter_entries.h"
+
 namespace mirrowen::tool::platform {
 
 namespace {
@@ -35,16 +38,7 @@ std::optional<std::vector<Adapter>> FindAdapters(std::string& error) {
         error = std::string("libpcap cannot list the adapters: ") + errorText;
         return std::nullopt;
     }
-    std::vector<Adapter> adapters;
-    for (const pcap_if_t* device = devices; device != nullptr; device = device->next) {
-        adapters.push_back(
-            {.device = device->name,
-             .description = device->description != nullptr ? device->description : "",
-             .up = (device->flags & PCAP_IF_UP) != 0,
-             .running = (device->flags & PCAP_IF_RUNNING) != 0,
-             .loopback = (device->flags & PCAP_IF_LOOPBACK) != 0,
-             .wireless = (device->flags & PCAP_IF_WIRELESS) != 0});
-    }
+    std::vector<Adapter> adapters = AdaptersOf(devices);
     pcap_freealldevs(devices);
     return adapters;
 }
