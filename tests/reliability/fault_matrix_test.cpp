@@ -98,19 +98,18 @@ TEST_F(FaultMatrix, ReadOnlyFileSystemRefusesAMissingFolderAndFailsTheFirstFile)
     EXPECT_TRUE(fs::is_empty(mountPoint / "existing"));
 }
 
-// A host that may capture but not write into the folder: root's folder, reached as nobody.
+// A host that may capture but not write into the folder: one whose permissions forbid writing,
+// reached without root's right to pass over them.
 TEST_F(FaultMatrix, FolderThatMayNotBeWrittenFailsTheFirstFileWithPermissionDenied) {
-    constexpr uid_t kNobody = 65534;
-    const fs::path folder = scratch_.path() / "roots";
+    const fs::path folder = scratch_.path() / "read-and-search-only";
     fs::create_directory(folder);
-    const auto readable = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                          fs::perms::others_read | fs::perms::others_exec;
-    fs::permissions(scratch_.path(), readable);
-    fs::permissions(folder, readable);
+    fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                                fs::perms::group_exec | fs::perms::others_read |
+                                fs::perms::others_exec);
     MakeNetwork();
     std::optional<CaptureRun> run;
     {
-        const ScopedFileSystemUser nobody(kNobody);  // the call's thread keeps it
+        const ScopedWithoutFileRights withoutFileRights;  // the call's thread keeps it
         run.emplace(module_.function(), VethNamespace::CaptureAdapter(), folder.string());
     }
     EXPECT_EQ(SendUntilTheCallEnds(*run, kFrameSize), ResultFileFailed);

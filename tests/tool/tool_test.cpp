@@ -479,25 +479,24 @@ TEST_F(ToolTest, AdaptersAndFoldersACaptureCannotUseAreRefusedWithTheirCause) {
     const testing::TemporaryFileSystem full(scratch_ / "full", 64 * 1024);
     std::ofstream(scratch_ / "full" / "filler", std::ios::binary)
         << std::string(128 * 1024, 'x');  // as much of it as fits
-    // Root's folder, which nobody may read but not write, and one that anybody may write.
-    const fs::path roots = scratch_ / "roots";
-    const fs::path anybodys = scratch_ / "anybodys";
-    fs::create_directory(roots);
-    fs::create_directory(anybodys);
-    const auto readable = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                          fs::perms::others_read | fs::perms::others_exec;
-    fs::permissions(scratch_, readable);
-    fs::permissions(roots, readable);
-    fs::permissions(anybodys, fs::perms::all);
-    // setpriv's arguments that run the tool as nobody, without root's rights.
-    const std::vector<std::string> asNobody = {"--reuid=nobody", "--regid=nogroup",
-                                               "--clear-groups"};
+    // A folder whose permissions forbid writing, for a tool without root's right to pass over them.
+    const fs::path readOnlyFolder = scratch_ / "read-and-search-only";
+    fs::create_directory(readOnlyFolder);
+    fs::permissions(readOnlyFolder, fs::perms::owner_read | fs::perms::owner_exec |
+                                        fs::perms::group_read | fs::perms::group_exec |
+                                        fs::perms::others_read | fs::perms::others_exec);
+    // setpriv's arguments that take rights from the tool: those over files' permissions, or
+    // those that capturing needs. It runs as root still, so everything else is as before.
+    const std::vector<std::string> withoutFileRights = {
+        "--inh-caps=-all", "--bounding-set=-dac_override,-dac_read_search,-fowner"};
+    const std::vector<std::string> withoutCaptureRights = {"--inh-caps=-all",
+                                                           "--bounding-set=-net_raw,-net_admin"};
 
     struct Case {
         std::vector<std::string> arguments;
         int status;
         std::vector<std::string> messages;
-        bool runAsNobody = false;
+        std::vector<std::string> withoutRights = {};  // setpriv's arguments, when it runs the tool
     };
     const int refused = kExitCaptureBase + ResultRefused;
     const std::vector<Case> cases = {
@@ -520,22 +519,23 @@ TEST_F(ToolTest, AdaptersAndFoldersACaptureCannotUseAreRefusedWithTheirCause) {
         {{"capture", "-i", veth, "-o", (scratch_ / "full").string()},
          refused,
          {"no file can be written in it: No space left on device (the file system is full)"}},
-        {{"capture", "-i", veth, "-o", roots.string()},
+        {{"capture", "-i", veth, "-o", readOnlyFolder.string()},
          refused,
          {"no file can be written in it: Permission denied"},
-         true},
-        {{"capture", "-i", veth, "-o", anybodys.string()},
+         withoutFileRights},
+        {{"capture", "-i", veth, "-o", (scratch_ / "e").string()},
          kExitCaptureBase + ResultAdapterFailed,
          {"cannot open the adapter " + veth, "capturing needs root, or the capabilities"},
-         true},
+         withoutCaptureRights},
     };
     for (const Case& failure : cases) {
         SCOPED_TRACE(failure.messages.front());
         std::string program = MIRROWEN_TOOL;
         std::vector<std::string> arguments = failure.arguments;
-        if (failure.runAsNobody) {
+        if (!failure.withoutRights.empty()) {
             arguments.insert(arguments.begin(), program);
-            arguments.insert(arguments.begin(), asNobody.begin(), asNobody.end());
+            arguments.insert(arguments.begin(), failure.withoutRights.begin(),
+                             failure.withoutRights.end());
             program = "setpriv";
         }
         const Finished run = tooltest::Run(program, arguments);
@@ -546,7 +546,7 @@ TEST_F(ToolTest, AdaptersAndFoldersACaptureCannotUseAreRefusedWithTheirCause) {
         }
     }
     EXPECT_EQ(testing::PacketFileNumbers(earlier), (std::vector<int>{1, 2}));
-    EXPECT_TRUE(fs::is_empty(roots));
+    EXPECT_TRUE(fs::is_empty(readOnlyFolder));
 
     network.BringCaptureEndDown();
     const Finished down = Tool({"capture", "-i", veth, "-o", (scratch_ / "d").string()});

@@ -1,8 +1,9 @@
 #include "process_state.h"
 
 #include <fcntl.h>
-#include <sys/fsuid.h>
+#include <linux/capability.h>
 #include <sys/mount.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -81,14 +82,31 @@ ScopedWorkingDirectory::~ScopedWorkingDirectory() {
 
 // setfsuid answers the user it had before, whether or not it changed it; asked for the user it has,
 // it only tells.
-ScopedFileSystemUser::ScopedFileSystemUser(uid_t user)
-    : saved_(static_cast<uid_t>(setfsuid(user))) {
-    if (static_cast<uid_t>(setfsuid(user)) != user) {
-        throw std::runtime_error("cannot reach files as user " + std::to_string(user));
+ScopedWithoutFileRights::ScopedWithoutFileRights() {
+    // The thread's own capability sets, through the system calls themselves: glibc has no wrapper.
+    __user_cap_header_struct header{.version = _LINUX_CAPABILITY_VERSION_3, .pid = 0};
+    __user_cap_data_struct sets[2] = {};
+    if (syscall(SYS_capget, &header, sets) != 0) {
+        throw std::system_error(errno, std::generic_category(), "cannot read the capabilities");
+    }
+    savedEffective_[0] = sets[0].effective;
+    savedEffective_[1] = sets[1].effective;
+    for (const int capability : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH, CAP_FOWNER}) {
+        sets[capability / 32].effective &= ~(1U << (capability % 32));
+    }
+    if (syscall(SYS_capset, &header, sets) != 0) {
+        throw std::system_error(errno, std::generic_category(), "cannot drop capabilities");
     }
 }
 
-ScopedFileSystemUser::~ScopedFileSystemUser() { setfsuid(saved_); }
+ScopedWithoutFileRights::~ScopedWithoutFileRights() {
+    __user_cap_header_struct header{.version = _LINUX_CAPABILITY_VERSION_3, .pid = 0};
+    __user_cap_data_struct sets[2] = {};
+    if (syscall(SYS_capget, &header, sets) != 0) return;
+    sets[0].effective = savedEffective_[0];
+    sets[1].effective = savedEffective_[1];
+    syscall(SYS_capset, &header, sets);
+}
 
 TemporaryFileSystem::TemporaryFileSystem(const std::filesystem::path& where, std::size_t sizeBytes,
                                          std::size_t inodes)

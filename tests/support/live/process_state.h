@@ -71,18 +71,19 @@ class ScopedWorkingDirectory {
     std::filesystem::path saved_;
 };
 
-// Makes the calling thread reach files as another user, without root's right to override their
-// permissions, for as long as it lives; threads started meanwhile keep that user. Other threads and
-// the rights that are not about files (capturing) are left alone.
-class ScopedFileSystemUser {
+// Takes from the calling thread, for as long as it lives, root's right to pass over the permissions
+// of files (CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH, CAP_FOWNER), so that a folder's permissions hold
+// for it as for any user; threads started meanwhile keep that. Other threads and the rights that
+// are not about files (capturing) are left alone.
+class ScopedWithoutFileRights {
   public:
-    explicit ScopedFileSystemUser(uid_t user);
-    ~ScopedFileSystemUser();
-    ScopedFileSystemUser(const ScopedFileSystemUser&) = delete;
-    ScopedFileSystemUser& operator=(const ScopedFileSystemUser&) = delete;
+    ScopedWithoutFileRights();
+    ~ScopedWithoutFileRights();
+    ScopedWithoutFileRights(const ScopedWithoutFileRights&) = delete;
+    ScopedWithoutFileRights& operator=(const ScopedWithoutFileRights&) = delete;
 
   private:
-    uid_t saved_;
+    std::uint32_t savedEffective_[2] = {};
 };
 
 // A tmpfs of the test's own at `where` (created if missing), unmounted again whatever happens;
