@@ -80,8 +80,6 @@ ScopedWorkingDirectory::~ScopedWorkingDirectory() {
     std::filesystem::current_path(saved_, ignored);
 }
 
-// setfsuid answers the user it had before, whether or not it changed it; asked for the user it has,
-// it only tells.
 ScopedWithoutFileRights::ScopedWithoutFileRights() {
     // The thread's own capability sets, through the system calls themselves: glibc has no wrapper.
     __user_cap_header_struct header{.version = _LINUX_CAPABILITY_VERSION_3, .pid = 0};
