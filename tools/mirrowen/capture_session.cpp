@@ -3,7 +3,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <iostream>
 #include <optional>
 #include <thread>
@@ -28,11 +27,10 @@ alignas(std::atomic_ref<std::int32_t>::required_alignment) std::int32_t fileCoun
 // Removes the packet files numbered from `first` to `last`; says so on stderr for any that stays.
 void RemovePacketFiles(const std::string& folder, std::int32_t first, std::int32_t last) {
     for (std::int32_t number = first; number <= last; ++number) {
-        const std::filesystem::path file = std::filesystem::path(folder) / PacketFileName(number);
-        std::error_code error;
-        if (!std::filesystem::remove(file, error) && error) {
-            std::cerr << "mirrowen: cannot remove " << file.string() << ", stored past the "
-                      << "requested count: " << error.message() << '\n';
+        const std::string file = PacketFilePath(folder, number);
+        if (const int error = platform::RemoveFile(file); error != 0) {
+            std::cerr << "mirrowen: cannot remove " << file << ", stored past the "
+                      << "requested count: " << platform::SystemErrorText(error) << '\n';
         }
     }
 }
