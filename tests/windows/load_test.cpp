@@ -33,7 +33,7 @@ TEST(Load, ACopyLoadedAsOtherNameDllCaptionsItsMessageOtherName) {
     std::vector<char> folder = PathBuffer(scratch.path().string());
     std::int32_t stopFlag = 7;
     std::int32_t fileCount = 7;
-    BoxWatcher watcher("Other.Name");
+    BoxWatcher watcher;
     EXPECT_EQ(other(AdapterName("eth0").c_str(), nullptr, folder.data(), &stopFlag, &fileCount),
               ResultAdapterFailed);
     watcher.CallReturned();

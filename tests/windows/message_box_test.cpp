@@ -29,7 +29,7 @@ class MessageBoxTest : public ::testing::Test {
 };
 
 TEST_F(MessageBoxTest, AFailedOpenShowsTheCaptureLibrarysTextAndGives3OnceDismissed) {
-    BoxWatcher watcher("Mirrowen");
+    BoxWatcher watcher;
     EXPECT_EQ(FailingCall(watcher), ResultAdapterFailed);
     const SeenBox seen = watcher.Seen();
 
@@ -50,7 +50,7 @@ TEST_F(MessageBoxTest, AFailedOpenShowsTheCaptureLibrarysTextAndGives3OnceDismis
 TEST_F(MessageBoxTest, ATextLeftByASuccessfulOpenIsNeverShown) {
     StandInReset();
     StandInWarnOnOpen("promiscuous mode not supported");
-    BoxWatcher watcher("Mirrowen");
+    BoxWatcher watcher;
     EXPECT_EQ(FailingCall(watcher), ResultFinished);
     EXPECT_FALSE(watcher.Seen().found);
 }
@@ -87,7 +87,7 @@ TEST_F(OwnedMessageBox, ThePopUpOwnsTheBoxAndTheTopLevelWindowIsDisabledMeanwhil
     ASSERT_EQ(GetActiveWindow(), popUp);
     ASSERT_EQ(GetLastActivePopup(topLevel), popUp);
 
-    BoxWatcher watcher("Mirrowen", topLevel);
+    BoxWatcher watcher(topLevel);
     EXPECT_EQ(FailingCall(watcher), ResultAdapterFailed);
     const SeenBox seen = watcher.Seen();
 
@@ -104,7 +104,7 @@ TEST_F(OwnedMessageBox, ATopLevelWindowDisabledBeforeStaysDisabled) {
     SetActiveWindow(popUp);
     EnableWindow(topLevel, FALSE);
 
-    BoxWatcher watcher("Mirrowen", topLevel);
+    BoxWatcher watcher(topLevel);
     EXPECT_EQ(FailingCall(watcher), ResultAdapterFailed);
     ASSERT_TRUE(watcher.Seen().found);
     EXPECT_FALSE(IsWindowEnabled(topLevel));

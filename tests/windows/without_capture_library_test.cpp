@@ -16,7 +16,7 @@ TEST(WithoutCaptureLibrary, TheCallGives3AndTheBoxSaysTheLibraryCouldNotBeLoaded
 
     for (int call = 1; call <= 2; ++call) {  // bound once: the second call fails the same way
         SCOPED_TRACE(call);
-        BoxWatcher watcher("Mirrowen");
+        BoxWatcher watcher;
         EXPECT_EQ(TheMirrowen()(AdapterName("eth0").c_str(), nullptr, folder.data(), &stopFlag,
                                 &fileCount),
                   ResultAdapterFailed);
@@ -80,7 +80,7 @@ TEST_F(NpcapInstalled, TheCaptureLibraryInTheNpcapFolderIsBound) {
     std::vector<char> path = PathBuffer(scratch.path().string());
     std::int32_t stopFlag = 7;
     std::int32_t fileCount = 7;
-    BoxWatcher watcher("Mirrowen");
+    BoxWatcher watcher;
     // The stand-in's default script: an Ethernet adapter that has no packets.
     EXPECT_EQ(
         TheMirrowen()(AdapterName("eth0").c_str(), nullptr, path.data(), &stopFlag, &fileCount),

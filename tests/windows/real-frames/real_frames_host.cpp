@@ -1,8 +1,8 @@
 // A host of the real Mirrowen.dll over the capture library the system provides, driven from Linux
 // by the real-frames test (tests/integration/real_frames_under_wine_test.cpp), which runs it under
-// 64-bit Wine with Wine's own wpcap.dll inside a network namespace of the test's own. It finds its
-// adapter as a user's program would, in the capture library's own list, and reports on standard
-// output, one line at a time:
+// Wine of its own architecture with Wine's own wpcap.dll inside a network namespace of the test's
+// own. It finds its adapter as a user's program would, in the capture library's own list, and
+// reports on standard output, one line at a time:
 //   capture <description> <folder>
 //       "capturing on rpcap://<name>" for the adapter whose description is <description>, then
 //       calls Mirrowen on it until standard input ends, and "result <code> files <count>".
@@ -113,7 +113,7 @@ int Missing(const std::string& name, const std::string& folder) {
     std::vector<char> path = PathBuffer(folder);
     std::int32_t stopFlag = 7;
     std::int32_t fileCount = 7;
-    BoxWatcher watcher("Mirrowen");
+    BoxWatcher watcher;
     const std::int32_t result =
         TheMirrowen()(AdapterName(name).c_str(), nullptr, path.data(), &stopFlag, &fileCount);
     watcher.CallReturned();

@@ -22,13 +22,13 @@ struct SeenBox {
     bool callHadReturned = false;       // before the box was dismissed
 };
 
-// Waits (bounded) on its own thread for a message box with this caption, reads it, and presses
-// its OK button; gives up once told that the call has returned without one. A box of this process
-// with another caption is read and dismissed too, so that a wrong caption fails a test rather
-// than leaving it waiting in the box.
+// Waits (bounded) on its own thread for a message box of this process, reads it, and presses its
+// OK button; gives up once told that the call has returned without one. A box with another
+// caption than the one expected is read and dismissed too, so that a wrong caption fails a test
+// rather than leaving it waiting in the box.
 class BoxWatcher {
   public:
-    explicit BoxWatcher(std::string caption, HWND watchedWindow = nullptr);
+    explicit BoxWatcher(HWND watchedWindow = nullptr);
     ~BoxWatcher();
     BoxWatcher(const BoxWatcher&) = delete;
     BoxWatcher& operator=(const BoxWatcher&) = delete;
@@ -41,7 +41,6 @@ class BoxWatcher {
   private:
     void Watch();
 
-    std::string caption_;
     HWND watchedWindow_;
     std::atomic<bool> callReturned_{false};
     SeenBox seen_;

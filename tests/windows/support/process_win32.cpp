@@ -34,8 +34,8 @@ HWND AnyBoxOfThisProcess() {
 
 }  // namespace
 
-BoxWatcher::BoxWatcher(std::string caption, HWND watchedWindow)
-    : caption_(std::move(caption)), watchedWindow_(watchedWindow), thread_([this] { Watch(); }) {}
+BoxWatcher::BoxWatcher(HWND watchedWindow)
+    : watchedWindow_(watchedWindow), thread_([this] { Watch(); }) {}
 
 BoxWatcher::~BoxWatcher() {
     if (thread_.joinable()) thread_.join();
@@ -52,8 +52,9 @@ void BoxWatcher::Watch() {
     while (steady_clock::now() < deadline) {
         // A call that has returned shows no box any more: the box is gone once the call is.
         const bool callReturned = callReturned_;
-        HWND box = FindWindowA("#32770", caption_.c_str());
-        if (box == nullptr) box = AnyBoxOfThisProcess();
+        // Only this process's: the tests run in parallel in one Wine prefix, whose desktop holds
+        // the boxes of every test program at once.
+        const HWND box = AnyBoxOfThisProcess();
         if (box == nullptr) {
             if (callReturned) return;
             Sleep(20);
@@ -81,7 +82,7 @@ void BoxWatcher::Watch() {
 }
 
 std::string WarningShownBy(const std::function<void()>& call) {
-    BoxWatcher watcher("");
+    BoxWatcher watcher;
     call();
     watcher.CallReturned();
     const SeenBox seen = watcher.Seen();
