@@ -1,9 +1,9 @@
-// The x64 Mirrowen.dll on real frames: its host from the x64 Windows tree
-// (tests/windows/real-frames/) runs under 64-bit Wine over Wine's own wpcap.dll, which forwards to
-// the machine's libpcap, inside a network namespace of the test's own, and what it stores is
-// compared with a reference capture of the same veth end; and the same tree's mirrowen.exe, which
-// loads that DLL, on the same kind of traffic. The 32-bit DLL is tested over the scripted
-// stand-in only: Wine's 32-bit wpcap.dll garbles the headers pcap_next_ex returns.
+// Mirrowen.dll on real frames, for each Windows architecture whose build tree this tree was
+// told of: its host from that tree (tests/windows/real-frames/) runs under Wine of the same
+// architecture over Wine's own wpcap.dll, which forwards to the machine's libpcap of that
+// architecture, inside a network namespace of the test's own, and what it stores is compared with
+// a reference capture of the same veth end; and the same tree's mirrowen.exe, which loads that
+// DLL, on the same kind of traffic. The x64 tree is always tested: without it, its tests skip.
 #include <signal.h>
 #include <sys/stat.h>
 
@@ -28,31 +28,58 @@ namespace {
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
-// The x64 tree's host program and tool, or empty where this tree was not told of an x64 tree.
-constexpr const char* kHost = MIRROWEN_REAL_FRAMES_HOST;
-constexpr const char* kTool = MIRROWEN_WINDOWS_TOOL;
+// A Windows build tree's host program and tool; empty where this tree was not told of the tree.
+struct WindowsTree {
+    WineArchitecture architecture;
+    const char* host;
+    const char* tool;
+};
+const WindowsTree kTrees[] = {
+    {WineArchitecture::x64, MIRROWEN_REAL_FRAMES_HOST_X64, MIRROWEN_WINDOWS_TOOL_X64},
+    {WineArchitecture::x86, MIRROWEN_REAL_FRAMES_HOST_X86, MIRROWEN_WINDOWS_TOOL_X86},
+};
 constexpr auto kProgramLimit = 60s;
 constexpr std::size_t kFramesStored = 1000;
 // Sent in turn: frames of 60 bytes are never stored, the others are.
 constexpr std::size_t kLengths[] = {60, 61, 100, 1514};
 constexpr std::uint32_t kWakeSequences = 1'000'000;
 
-class RealFramesUnderWine : public ::testing::Test {
+class RealFramesUnderWine : public ::testing::TestWithParam<WindowsTree> {
   protected:
     void SetUp() override {
         if (std::string(kHost).empty()) {
             GTEST_SKIP() << "no x64 Windows build tree named: configure this tree with "
                             "-DMIRROWEN_WINDOWS_X64_BUILD_DIR=<it> (scripts/test-all does)";
         }
-        for (const std::string& why : {WhyLiveCapturesCannotRun(), WinePrefix::WhyItCannotRun()}) {
+        for (const std::string& why :
+             {WhyLiveCapturesCannotRun(), WinePrefix::WhyItCannotRun(kArchitecture)}) {
             if (!why.empty()) GTEST_SKIP() << why;
         }
         for (const char* program : {kHost, kTool}) {
-            ASSERT_TRUE(fs::exists(program))
-                << program << " is missing: build the x64 Windows tree";
+            ASSERT_TRUE(fs::exists(program)) << program << " is missing: build the Windows tree";
         }
     }
+
+    const WineArchitecture kArchitecture = GetParam().architecture;
+    const char* const kHost = GetParam().host;
+    const char* const kTool = GetParam().tool;
 };
+
+// The x64 tree always, so that its tests skip, saying why, where it was not named; the x86 tree
+// where it was (scripts/test-all names it where 32-bit Wine runs).
+std::vector<WindowsTree> TreesToTest() {
+    std::vector<WindowsTree> trees;
+    for (const WindowsTree& tree : kTrees) {
+        if (tree.architecture == WineArchitecture::x64 || std::string(tree.host) != "") {
+            trees.push_back(tree);
+        }
+    }
+    return trees;
+}
+INSTANTIATE_TEST_SUITE_P(Windows, RealFramesUnderWine, ::testing::ValuesIn(TreesToTest()),
+                         [](const auto& tree) {
+                             return std::string(WineArchitectureName(tree.param.architecture));
+                         });
 
 std::int64_t ModifiedNanoseconds(const fs::path& file) {
     struct stat status {};
@@ -68,10 +95,10 @@ bool WaitForFile(const fs::path& folder, std::int64_t number) {
     return fs::exists(PacketFile(folder, number));
 }
 
-TEST_F(RealFramesUnderWine, TheX64DllStoresEveryFrameAsTheReferenceCaptureSawIt) {
+TEST_P(RealFramesUnderWine, TheDllStoresEveryFrameAsTheReferenceCaptureSawIt) {
     const VethNamespace network;
     ReferenceCapture reference(VethNamespace::kCaptureEnd);
-    const WinePrefix wine;
+    const WinePrefix wine(kArchitecture);
     const FrameSender sender(VethNamespace::kSendEnd);
     const TemporaryFolder scratch;
     const std::string folder = WinePrefix::WindowsPath(scratch.path());
@@ -194,12 +221,12 @@ std::string ModifiedTime(const fs::path& file) {
 // to the Wine process, which Wine turns into the console's Ctrl-C event) ends a capture with its
 // summary, and `export` writes a pcap file that tshark reads byte for byte, each frame at its
 // packet file's time.
-TEST_F(RealFramesUnderWine, TheX64ToolListsCapturesStopsAndExports) {
+TEST_P(RealFramesUnderWine, TheToolListsCapturesStopsAndExports) {
     using tooltest::Hex;
     if (const std::string why = tooltest::WhyTsharkCannotRun(); !why.empty()) GTEST_SKIP() << why;
     constexpr int kCount = 20;
     const VethNamespace network;
-    const WinePrefix wine;
+    const WinePrefix wine(kArchitecture);
     const FrameSender sender(VethNamespace::kSendEnd);
     const TemporaryFolder scratch;
     const fs::path counted = scratch.path() / "counted";

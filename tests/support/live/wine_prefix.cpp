@@ -47,12 +47,25 @@ void KillAndReap(pid_t pid) {
     waitpid(pid, nullptr, 0);
 }
 
+// The prefix's WINEARCH.
+const char* PrefixArchitecture(WineArchitecture architecture) {
+    return architecture == WineArchitecture::x86 ? "win32" : "win64";
+}
+
 }  // namespace
 
-std::string WinePrefix::WhyItCannotRun() {
-    const std::string command =
-        std::string("WINEARCH=win64 ") + MIRROWEN_RUN_WINE + " --version >/dev/null 2>&1";
-    if (std::system(command.c_str()) != 0) return "no 64-bit Wine here (apt-get install wine64)";
+const char* WineArchitectureName(WineArchitecture architecture) {
+    return architecture == WineArchitecture::x86 ? "x86" : "x64";
+}
+
+std::string WinePrefix::WhyItCannotRun(WineArchitecture architecture) {
+    const std::string command = std::string("WINEARCH=") + PrefixArchitecture(architecture) + " " +
+                                MIRROWEN_RUN_WINE + " --version >/dev/null 2>&1";
+    if (std::system(command.c_str()) != 0) {
+        return architecture == WineArchitecture::x86
+                   ? "no 32-bit Wine here (apt-get install wine32:i386 libpcap0.8:i386)"
+                   : "no 64-bit Wine here (apt-get install wine64)";
+    }
     return {};
 }
 
@@ -64,7 +77,7 @@ std::string WinePrefix::WindowsPath(const fs::path& path) {
     return windows;
 }
 
-WinePrefix::WinePrefix() {
+WinePrefix::WinePrefix(WineArchitecture architecture) {
     // The environment of every Wine process of the prefix: the test's own, less any Wine setting
     // or display it may carry, and the prefix's. wineserver keeps its socket folder under TMPDIR,
     // which lies inside the prefix's folder and goes with it.
@@ -79,7 +92,8 @@ WinePrefix::WinePrefix() {
     }
     fs::create_directories(folder_.path() / "tmp");
     environment_.insert(environment_.end(),
-                        {"WINEPREFIX=" + (folder_.path() / "prefix").string(), "WINEARCH=win64",
+                        {"WINEPREFIX=" + (folder_.path() / "prefix").string(),
+                         std::string("WINEARCH=") + PrefixArchitecture(architecture),
                          "WINEDEBUG=-all", "TMPDIR=" + (folder_.path() / "tmp").string(),
                          // No Mono or Gecko installers; Wine's own wpcap.dll.
                          "WINEDLLOVERRIDES=mscoree=;mshtml=;wpcap=b"});

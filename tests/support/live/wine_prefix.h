@@ -1,7 +1,7 @@
-// 64-bit Windows programs under Wine with real traffic: the x64 Mirrowen.dll, and hosts of it,
-// over Wine's own wpcap.dll, which (Wine 8, 64-bit) forwards to the machine's libpcap and lists
-// each adapter as \Device\NPF_{0000000N-0000-0000-0000-4E6574446576} (N its interface index) with
-// its Linux name as the description.
+// Windows programs under Wine with real traffic: Mirrowen.dll of either architecture, and hosts
+// of it, over Wine's own wpcap.dll, which (Wine 8) forwards to the machine's libpcap of the same
+// architecture and lists each adapter as \Device\NPF_{0000000N-0000-0000-0000-4E6574446576} (N its
+// interface index) with its Linux name as the description.
 //
 // Such a program must only ever run inside a network namespace of the test's own (VethNamespace):
 // a WinePrefix is made and booted, its wineserver first, from the calling thread while that thread
@@ -22,18 +22,24 @@
 
 namespace mirrowen::testing {
 
-// A win64 Wine prefix of the test's own, in a temporary folder, booted on construction (some 15 s)
-// by tests/windows/boot-wine-prefix, with Wine's builtin wpcap.dll; the destructor ends every
-// process of the prefix and deletes it.
+enum class WineArchitecture { x86, x64 };
+// "x86" or "x64".
+const char* WineArchitectureName(WineArchitecture architecture);
+
+// A Wine prefix of the test's own (win32 for x86, win64 for x64), in a temporary folder, booted on
+// construction (some 15 s) by tests/windows/boot-wine-prefix, with Wine's builtin wpcap.dll; the
+// destructor ends every process of the prefix and deletes it.
 class WinePrefix {
   public:
-    WinePrefix();  // throws, with Wine's output, when the prefix does not start
+    // Throws, with Wine's output, when the prefix does not start.
+    explicit WinePrefix(WineArchitecture architecture);
     ~WinePrefix();
     WinePrefix(const WinePrefix&) = delete;
     WinePrefix& operator=(const WinePrefix&) = delete;
 
-    // Why 64-bit Windows programs cannot run here (no wine64); empty when they can.
-    static std::string WhyItCannotRun();
+    // Why Windows programs of the architecture cannot run here (no Wine for it); empty when they
+    // can.
+    static std::string WhyItCannotRun(WineArchitecture architecture);
     // The path by which Windows programs see a Linux path: Wine's drive Z: is the root.
     static std::string WindowsPath(const std::filesystem::path& path);
 
