@@ -13,6 +13,7 @@
 #include "library_names.h"
 #include "packet_folder.h"
 #include "platform/tool_platform.h"
+#include "printed_text.h"
 
 namespace mirrowen::tool {
 
@@ -43,10 +44,12 @@ double Rate(std::int32_t files, double seconds) { return seconds > 0 ? files / s
 
 void ShowProgress(std::int32_t files, double seconds, bool overwrite) {
     char line[128];
-    std::snprintf(line, sizeof line, "%s%d files written, %.1f files/s, %.1f s elapsed%s",
-                  overwrite ? "\r\033[K" : "", files, Rate(files, seconds), seconds,
-                  overwrite ? "" : "\n");
-    std::cerr << line << std::flush;
+    std::cerr << PrintedText(line,
+                             std::snprintf(line, sizeof line,
+                                           "%s%d files written, %.1f files/s, %.1f s elapsed%s",
+                                           overwrite ? "\r\033[K" : "", files, Rate(files, seconds),
+                                           seconds, overwrite ? "" : "\n"))
+              << std::flush;
 }
 
 std::string StopText(const CaptureOutcome& outcome) {
@@ -179,9 +182,10 @@ int ReportCapture(const CaptureRequest& request, const CaptureOutcome& outcome) 
     switch (outcome.result) {
         case ResultFinished: {
             char timing[64];
-            std::snprintf(timing, sizeof timing, "%.1f s", outcome.seconds);
+            const std::string duration = PrintedText(
+                timing, std::snprintf(timing, sizeof timing, "%.1f s", outcome.seconds));
             std::cout << "Captured " << outcome.files << " packet files from " << adapter
-                      << " into " << folder << " in " << timing << "; " << StopText(outcome)
+                      << " into " << folder << " in " << duration << "; " << StopText(outcome)
                       << ".\n";
             return kExitSuccess;
         }

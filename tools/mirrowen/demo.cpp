@@ -1,10 +1,11 @@
 #include "demo.h"
 
+#include <array>
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <iostream>
 #include <stop_token>
+#include <string>
 #include <thread>
 
 #include "capture_session.h"
@@ -32,9 +33,10 @@ constexpr double kCaptureSeconds = 4.5;
 void SendLoopbackTraffic(const std::stop_token& stop, const std::filesystem::path& firstFile) {
     const platform::LoopbackSender sender;
     if (!sender.Ready()) return;
-    const auto send = [&](const char* text, int index) {
-        char payload[kDatagramSize] = {};
-        std::snprintf(payload, sizeof payload, text, index, kDatagrams);
+    // The text, then zero bytes up to the datagram's size.
+    const auto send = [&](const std::string& text) {
+        std::array<char, kDatagramSize> payload{};
+        text.copy(payload.data(), payload.size());
         sender.Send(payload);
         std::this_thread::sleep_for(kDatagramSpacing);
     };
@@ -42,10 +44,12 @@ void SendLoopbackTraffic(const std::stop_token& stop, const std::filesystem::pat
     for (int wait = 0; wait < kLongestWaitForTheCapture && !stop.stop_requested() &&
                        !std::filesystem::exists(firstFile, error);
          ++wait) {
-        send("Mirrowen demo: is the capture running? (%d, then %d datagrams)", wait);
+        send("Mirrowen demo: is the capture running? (" + std::to_string(wait) + ", then " +
+             std::to_string(kDatagrams) + " datagrams)");
     }
     for (int index = 1; index <= kDatagrams && !stop.stop_requested(); ++index) {
-        send("Mirrowen demo datagram %d of %d", index);
+        send("Mirrowen demo datagram " + std::to_string(index) + " of " +
+             std::to_string(kDatagrams));
     }
 }
 

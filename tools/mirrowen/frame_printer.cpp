@@ -21,7 +21,7 @@ using namespace std::chrono_literals;
 constexpr auto kLargestLag = 1s;
 constexpr auto kIdleWait = 10ms;
 // Lines go out in writes of up to this size: few system calls when frames come fast.
-constexpr std::size_t kBatchBytes = 32 * 1024;
+constexpr std::size_t kBatchBytes = std::size_t{32} * 1024;
 
 }  // namespace
 

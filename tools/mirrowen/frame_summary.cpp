@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "platform/tool_platform.h"
+#include "printed_text.h"
 
 namespace mirrowen::tool {
 
@@ -95,21 +96,20 @@ std::string Number(std::size_t value) { return std::to_string(value); }
 
 std::string Hex(unsigned value, int digits) {
     char text[16];
-    std::snprintf(text, sizeof text, "0x%0*x", digits, value);
-    return text;
+    return PrintedText(text, std::snprintf(text, sizeof text, "0x%0*x", digits, value));
 }
 
 std::string MacAddress(Bytes address) {
     char text[18];
-    std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", address[0], address[1],
-                  address[2], address[3], address[4], address[5]);
-    return text;
+    return PrintedText(text,
+                       std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", address[0],
+                                     address[1], address[2], address[3], address[4], address[5]));
 }
 
 std::string Ipv4Address(Bytes address) {
     char text[16];  // "255.255.255.255"
-    std::snprintf(text, sizeof text, "%u.%u.%u.%u", address[0], address[1], address[2], address[3]);
-    return text;
+    return PrintedText(text, std::snprintf(text, sizeof text, "%u.%u.%u.%u", address[0], address[1],
+                                           address[2], address[3]));
 }
 
 // The text inet_ntop gives on Linux (the BSD rules, which tcpdump prints): groups in hex without
@@ -146,8 +146,7 @@ std::string Ipv6Address(Bytes address) {
             return text;
         }
         char hex[5];
-        std::snprintf(hex, sizeof hex, "%x", groups[group]);
-        text += hex;
+        text += PrintedText(hex, std::snprintf(hex, sizeof hex, "%x", groups[group]));
     }
     if (runLength != 0 && runEnd == 8) text += ':';
     return text;
@@ -241,7 +240,7 @@ void AppendTcp(std::string& out, Bytes segment, std::size_t claimed) {
         return;
     }
     out += ", Flags [" + TcpFlags(segment[13]) + "]";
-    const std::size_t headerLength = (segment[12] >> 4) * 4u;
+    const std::size_t headerLength = (std::size_t{segment[12]} >> 4) * 4;
     if (headerLength < 20 || headerLength > claimed) {
         out += ", bad header length " + Number(headerLength);
         return;
@@ -332,7 +331,7 @@ void AppendIpv4(std::string& out, Bytes packet) {
     if (!HasIpHeader(out, packet, 4, kIpv4Header, "[|ip]")) return;
     const std::string source = Ipv4Address(packet.subspan(12, 4));
     const std::string destination = Ipv4Address(packet.subspan(16, 4));
-    const std::size_t headerLength = (packet[0] & 0x0f) * 4u;
+    const std::size_t headerLength = (std::size_t{packet[0]} & 0x0f) * 4;
     const std::size_t totalLength = Be16(packet, 2);
     if (headerLength < kIpv4Header || totalLength < headerLength) {
         out += source + " > " + destination + ": bad IPv4 header length " + Number(headerLength) +
@@ -346,7 +345,7 @@ void AppendIpv4(std::string& out, Bytes packet) {
     // Ethernet pads short packets: the datagram ends where its header says.
     const Bytes datagram = packet.first(std::min(totalLength, packet.size()));
     const unsigned fragment = Be16(packet, 6);
-    const std::size_t fragmentOffset = (fragment & 0x1fff) * 8u;
+    const std::size_t fragmentOffset = (std::size_t{fragment} & 0x1fff) * 8;
     const bool moreFragments = (fragment & 0x2000) != 0;
     AppendTransport(out, packet[9], source, destination, From(datagram, headerLength),
                     totalLength - headerLength, fragmentOffset == 0);
@@ -373,12 +372,8 @@ void AppendIpv6(std::string& out, Bytes packet) {
     bool transportHeaderPresent = true;
     std::string fragment;
     // Every extension header takes at least 8 bytes, so the walk ends within the datagram.
-    while (transportHeaderPresent && IsExtensionHeader(next)) {
-        if (offset + kSmallestExtensionHeader > datagram.size()) {
-            out += source + " > " + destination + ": [|ip6]";
-            AppendMissing(out, claimedEnd, packet.size());
-            return;
-        }
+    while (transportHeaderPresent && IsExtensionHeader(next) &&
+           offset + kSmallestExtensionHeader <= datagram.size()) {
         const Bytes header = datagram.subspan(offset);
         if (next == kFragment) {
             const unsigned field = Be16(header, 2);
@@ -386,13 +381,14 @@ void AppendIpv6(std::string& out, Bytes packet) {
             transportHeaderPresent = (field & 0xfff8) == 0;
             offset += kSmallestExtensionHeader;
         } else if (next == kAuthentication) {
-            offset += (header[1] + 2u) * 4u;
+            offset += (std::size_t{header[1]} + 2) * 4;
         } else {
-            offset += (header[1] + 1u) * 8u;
+            offset += (std::size_t{header[1]} + 1) * 8;
         }
         next = header[0];
     }
-    if (offset > datagram.size()) {
+    // The datagram ends before an extension header, or before where the last one claims to end.
+    if ((transportHeaderPresent && IsExtensionHeader(next)) || offset > datagram.size()) {
         out += source + " > " + destination + ": [|ip6]";
         AppendMissing(out, claimedEnd, packet.size());
         return;
@@ -452,10 +448,11 @@ std::string SummarizeFrame(Bytes frame) {
 std::string FrameLine(std::int64_t number, const timespec& captured, Bytes frame) {
     const std::tm local = platform::LocalTime(captured.tv_sec);
     char prefix[64];
-    std::snprintf(prefix, sizeof prefix, "%lld %02d:%02d:%02d.%06ld ",
-                  static_cast<long long>(number), local.tm_hour, local.tm_min, local.tm_sec,
-                  static_cast<long>(captured.tv_nsec / 1000));
-    return prefix + SummarizeFrame(frame);
+    return PrintedText(prefix,
+                       std::snprintf(prefix, sizeof prefix, "%lld %02d:%02d:%02d.%06ld ",
+                                     static_cast<long long>(number), local.tm_hour, local.tm_min,
+                                     local.tm_sec, static_cast<long>(captured.tv_nsec / 1000))) +
+           SummarizeFrame(frame);
 }
 
 }  // namespace mirrowen::tool

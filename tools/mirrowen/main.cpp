@@ -2,6 +2,7 @@
 #include <CLI/CLI.hpp>
 
 #include <cstdint>
+#include <exception>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -66,9 +67,7 @@ int Capture(const CaptureOptions& options, const FrameFilter* showFilter,
 
 constexpr const char* kModuleHelp = "The capture module to load (" MIRROWEN_MODULE_FILE_NAME ")";
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
     platform::PrepareProcess();
     CLI::App app{"Writes live network traffic to disk, one file per frame.", "mirrowen"};
     app.set_version_flag("--version", "mirrowen " MIRROWEN_VERSION);
@@ -227,4 +226,19 @@ int main(int argc, char** argv) {
         }
     }
     return kExitUsage;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // What nothing else catches (no memory left, a thread that cannot start) ends the run with its
+    // cause on stderr and the status of a failure, rather than in std::terminate's abort.
+    try {
+        return Run(argc, argv);
+    } catch (const std::exception& error) {
+        std::cerr << "mirrowen: " << error.what() << '\n';
+    } catch (...) {
+        std::cerr << "mirrowen: stopped by an unknown exception\n";
+    }
+    return kExitFailure;
 }

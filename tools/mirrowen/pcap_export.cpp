@@ -2,12 +2,12 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <ctime>
 #include <fstream>
 #include <iostream>
 #include <span>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 #include "exit_status.h"
@@ -92,7 +92,7 @@ class PcapWriter {
         : file_(path == kStandardOutput ? platform::BinaryOutput()
                                         : std::fopen(path.c_str(), "wb")) {
         if (file_ == nullptr) {
-            openError_ = errno;
+            openError_ = std::error_code(errno, std::generic_category());
             return;
         }
         const FileHeader header{.magic = kNanosecondMagic,
@@ -105,13 +105,15 @@ class PcapWriter {
         Write(&header, sizeof header);
     }
     ~PcapWriter() {
-        if (file_ != nullptr && file_ != stdout) std::fclose(file_);
+        // Only an export abandoned before Finish gets here; its file is incomplete however the
+        // close ends.
+        if (file_ != nullptr && file_ != stdout) (void)std::fclose(file_);
     }
     PcapWriter(const PcapWriter&) = delete;
     PcapWriter& operator=(const PcapWriter&) = delete;
 
-    // Why the file could not be opened (errno); 0 once it is.
-    int OpenError() const { return openError_; }
+    // Why the file could not be opened; none once it is.
+    std::error_code OpenError() const { return openError_; }
 
     // The frame was stored whole: its length on the wire is the captured one.
     void Append(const timespec& captured, std::span<const unsigned char> frame) {
@@ -125,7 +127,7 @@ class PcapWriter {
 
     // Whether every byte reached the file; closes it (flushes standard output).
     bool Finish() {
-        bool written = std::fflush(file_) == 0 && std::ferror(file_) == 0;
+        bool written = !writeFailed_ && std::fflush(file_) == 0 && std::ferror(file_) == 0;
         if (file_ != stdout && std::fclose(file_) != 0) written = false;
         file_ = nullptr;
         return written;
@@ -152,11 +154,15 @@ class PcapWriter {
     };
     static_assert(sizeof(FileHeader) == 24 && sizeof(RecordHeader) == 16);
 
-    // A failed write shows in the stream's error indicator, which Finish reads.
-    void Write(const void* bytes, std::size_t size) { std::fwrite(bytes, 1, size, file_); }
+    // Nothing more is written after a failed write, so that no record follows a cut one; Finish
+    // tells of the failure.
+    void Write(const void* bytes, std::size_t size) {
+        if (!writeFailed_) writeFailed_ = std::fwrite(bytes, 1, size, file_) != size;
+    }
 
     std::FILE* file_;
-    int openError_ = 0;
+    std::error_code openError_;
+    bool writeFailed_ = false;
 };
 
 }  // namespace
@@ -177,10 +183,10 @@ ExportReport ExportToPcap(const std::string& folder, const std::string& outputPa
         return report;
     }
     PcapWriter pcap(outputPath);
-    if (pcap.OpenError() != 0) {
+    if (pcap.OpenError()) {
         // Worded as libpcap's writer worded it.
         std::cerr << "mirrowen: cannot create " << outputPath << ": " << outputPath << ": "
-                  << std::strerror(pcap.OpenError()) << '\n';
+                  << pcap.OpenError().message() << '\n';
         return report;
     }
 

@@ -31,6 +31,7 @@ int LastSystemError();
 std::string SystemErrorText(int error);
 
 // Sets a variable of the process's environment, where the capture module reads it at its call.
+// Only while the tool runs no other thread: POSIX's setenv races with a getenv on another thread.
 void SetEnvironmentValue(const char* name, const std::string& value);
 
 // Lowers the calling thread's priority as far as it goes: the capture's threads run first.

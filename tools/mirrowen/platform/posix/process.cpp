@@ -44,8 +44,9 @@ constexpr int kLowestPriorityNice = 19;
 void PrepareProcess() {
     // A write to a closed standard output (`mirrowen capture --show | head`) then fails with EPIPE,
     // which stops the capture cleanly, instead of raising a SIGPIPE that would end the process
-    // between a packet file's creation and its write.
-    std::signal(SIGPIPE, SIG_IGN);
+    // between a packet file's creation and its write. It fails only for a signal that does not
+    // exist or cannot be caught, which SIGPIPE is not.
+    (void)std::signal(SIGPIPE, SIG_IGN);
 }
 
 int LastSystemError() { return errno; }
@@ -55,7 +56,8 @@ std::string SystemErrorText(int error) {
 }
 
 void SetEnvironmentValue(const char* name, const std::string& value) {
-    setenv(name, value.c_str(), 1);
+    // Called only while no other thread runs (see tool_platform.h), so no getenv races with it.
+    setenv(name, value.c_str(), 1);  // NOLINT(concurrency-mt-unsafe)
 }
 
 void LowerThreadPriority() {
@@ -146,8 +148,9 @@ std::vector<std::filesystem::path> DefaultModulePaths() {
 
 void* LoadModule(const std::filesystem::path& path, std::string& error) {
     void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    // dlerror's text names the file.
-    if (module == nullptr) error = dlerror();
+    // dlerror's text names the file. glibc and musl keep it per thread, so the call is thread-safe
+    // here, though POSIX does not promise it.
+    if (module == nullptr) error = dlerror();  // NOLINT(concurrency-mt-unsafe)
     return module;
 }
 
