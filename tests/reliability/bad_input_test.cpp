@@ -1,5 +1,6 @@
 // Odd folder paths and adapter names handed to the module as a host loads it, over the real
-// capture library and file system (the arguments' checks and the path limit are the unit tests').
+// capture library and file system (the arguments' checks, the trim, missing parents, files in the
+// way and the path limit are the unit tests' tables; "one/" here is the trim in the real module).
 // A refused call (code 2) must leave the host's flag, count and folder buffer as they were (the
 // trim aside) and create nothing; an accepted one must use exactly the folder named. A missing
 // adapter makes an accepted call end with 3 right after the folder step, so most rows need no
@@ -7,7 +8,6 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -71,12 +71,9 @@ class BadInput : public ::testing::Test {
 TEST_F(BadInput, RelativeDottedAndSeparatorEndedFoldersNameExactlyWhatTheySay) {
     const ScopedWorkingDirectory inScratch(scratch_.path());
     fs::create_directory("existing");
-    std::ofstream("plain") << "a file";
 
     ExpectAccepted(Call("one/"), "one");
     EXPECT_TRUE(fs::is_directory("one"));
-    ExpectAccepted(Call("two//"), "two/");
-    EXPECT_TRUE(fs::is_directory("two"));
     ExpectAccepted(Call("./"), ".");
     ExpectAccepted(Call(".."), "..");
     ExpectAccepted(Call("../"), "..");
@@ -86,11 +83,7 @@ TEST_F(BadInput, RelativeDottedAndSeparatorEndedFoldersNameExactlyWhatTheySay) {
     ExpectAccepted(Call("caps-\xff\xfe\x80"), "caps-\xff\xfe\x80");
     EXPECT_TRUE(fs::is_directory("caps-\xff\xfe\x80"));
 
-    ExpectRefusedAndUntouched(Call("."), ".");  // one byte: fails validation
-    ExpectRefusedAndUntouched(Call("missing/child/"), "missing/child");
     ExpectRefusedAndUntouched(Call("missing/../four"), "missing/../four");
-    ExpectRefusedAndUntouched(Call("plain"), "plain");
-    ExpectRefusedAndUntouched(Call("plain/"), "plain");
     EXPECT_FALSE(fs::exists("missing"));
     EXPECT_FALSE(fs::exists("four"));
 }

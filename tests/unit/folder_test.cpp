@@ -1,6 +1,9 @@
+#include <algorithm>
+#include <cstddef>
 #include <filesystem>
-#include <fstream>
+#include <iterator>
 #include <string>
+#include <utility>
 
 #include "scripted_capture.h"
 
@@ -9,79 +12,105 @@ namespace {
 
 namespace fs = std::filesystem;
 
-using OutputFolder = ScriptedCapture;
+// What stands at caps, the folder most rows name, before the call: nothing, a folder holding a
+// note, or a file.
+enum class Before { Nothing, Folder, File };
 
-TEST_F(OutputFolder, OneTrailingSeparatorIsCutOffInTheCallersBuffer) {
-    fs::create_directory(folder_);
-    std::string folder = folder_.string() + kSeparatorText;
-    QueueFrame(PatternBytes(64));
-    EXPECT_EQ(CaptureInto(folder), ResultFinished);
-    EXPECT_EQ(std::string(folder.c_str()), folder_.string());
-    EXPECT_EQ(ReadWholeFile(PacketFile(1)), PatternBytes(64));
+// How many files and folders stand under `folder`, at any depth.
+std::ptrdiff_t EntriesUnder(const fs::path& folder) {
+    return std::distance(fs::recursive_directory_iterator(folder),
+                         fs::recursive_directory_iterator());
 }
 
-// "caps//" becomes "caps/", which still names the folder; missing, it is created and used. Once it
-// exists, POSIX finds it by that name; Windows' search for a name ending in a separator finds
-// nothing, and a folder that cannot be created again is refused.
-TEST_F(OutputFolder, OfTwoTrailingSeparatorsOnlyTheLastIsCut) {
-    const std::string twoSeparators = folder_.string() + kSeparatorText + kSeparatorText;
-    std::string folder = twoSeparators;
-    QueueFrame(PatternBytes(64));
-    EXPECT_EQ(CaptureInto(folder), ResultFinished);
-    EXPECT_EQ(std::string(folder.c_str()), folder_.string() + kSeparatorText);
-    EXPECT_EQ(ReadWholeFile(PacketFile(1)), PatternBytes(64));
+// A row: the path given (under the scratch folder, '/' standing for the platform's separator;
+// "<longest>" is the longest path the limit allows, "<too long>" one byte more), what stands at
+// caps before the call, the result, the caller's buffer afterwards, and whether a frame is queued,
+// to be stored in the trimmed folder.
+struct FolderCase {
+    const char* name;
+    std::string given;
+    Before before;
+    std::int32_t result;
+    std::string trimmed;
+    bool stores;
+};
 
-    std::string again = twoSeparators;
-    stopFlag_ = 1;
-    const bool found = platform::kSeparator == '/';
-    EXPECT_EQ(CaptureInto(again), found ? ResultFinished : ResultRefused);
-    EXPECT_EQ(std::string(again.c_str()), folder_.string() + kSeparatorText);
-    EXPECT_EQ(stopFlag_, found ? 0 : 1);
-}
+// "caps//" becomes "caps/", which still names the folder. Once it exists, POSIX finds it by that
+// name; Windows' search for a name ending in a separator finds nothing, and a folder that cannot
+// be created again is refused.
+const std::int32_t kExistingWithTwoSeparators =
+    platform::kSeparator == '/' ? ResultFinished : ResultRefused;
 
-TEST_F(OutputFolder, AMissingFolderIsCreatedButNotItsParents) {
-    EXPECT_EQ(Capture(), ResultFinished);
-    EXPECT_TRUE(fs::is_directory(folder_));
-
-    std::string deep = (scratch_.path() / "a" / "b").string();
-    EXPECT_EQ(CaptureInto(deep), ResultRefused);
-    EXPECT_FALSE(fs::exists(scratch_.path() / "a"));
-}
-
-TEST_F(OutputFolder, AnExistingFolderKeepsItsContents) {
-    fs::create_directory(folder_);
-    std::ofstream(folder_ / "notes.txt") << "kept";
-    EXPECT_EQ(Capture(), ResultFinished);
-    EXPECT_EQ(ReadWholeFile(folder_ / "notes.txt").size(), 4U);
-}
-
-TEST_F(OutputFolder, APathNamingAFileIsRefused) {
-    WriteWholeFile(folder_, {1});
-    EXPECT_EQ(Capture(), ResultRefused);
-    EXPECT_EQ(stopFlag_, 1);
-    EXPECT_EQ(fileCount_, -1);
-    EXPECT_EQ(ReadWholeFile(folder_), Bytes{1});
-    EXPECT_EQ(StandInOpenCount(), 0);
-}
-
-// The path limit counts the trimmed path with its NUL; the trim comes first.
-TEST_F(OutputFolder, ATrimmedPathMustFitThePathLimit) {
-    const std::string longest = FolderOfLength(scratch_.path(), platform::kPathLimit - 1).string();
-    std::string fits = longest + kSeparatorText;
-    EXPECT_EQ(CaptureInto(fits), ResultFinished);
-    EXPECT_EQ(std::string(fits.c_str()), longest);
-
-    const std::string tooLong = longest.substr(0, longest.size() - 1) + "ee";
-    for (std::string folder : {tooLong, tooLong + kSeparatorText}) {
-        stopFlag_ = 1;
-        EXPECT_EQ(CaptureInto(folder), ResultRefused);
-        EXPECT_EQ(std::string(folder.c_str()), tooLong);
-        EXPECT_EQ(stopFlag_, 1);
+class FolderPath : public ScriptedCapture, public ::testing::WithParamInterface<FolderCase> {
+  protected:
+    // The row's path as the platform spells it; the longest path's parents are made for it.
+    std::string Spelled(const std::string& path) const {
+        // The path limit counts the trimmed path with its NUL; the trim comes first.
+        const std::string longest =
+            FolderOfLength(scratch_.path(), platform::kPathLimit - 1).string();
+        std::string spelled = path;
+        std::replace(spelled.begin(), spelled.end(), '/', platform::kSeparator);
+        for (const auto& [marker, value] :
+             {std::pair<std::string, std::string>{"<longest>", longest},
+              {"<too long>", longest.substr(0, longest.size() - 1) + "ee"}}) {
+            if (spelled.starts_with(marker)) return value + spelled.substr(marker.size());
+        }
+        return (scratch_.path() / "").string() + spelled;
     }
-    std::error_code tooLongToLookUp;
-    EXPECT_FALSE(fs::exists(tooLong, tooLongToLookUp));
-    EXPECT_EQ(StandInOpenCount(), 1);
+};
+
+// One trailing separator is cut off in the caller's buffer, whatever the result; the rest names a
+// folder that is used as it is, or created if missing (not its parents), or refused with the flag
+// and count untouched and nothing created. What stood there is left as it was.
+TEST_P(FolderPath, IsTrimmedThenUsedCreatedOrRefused) {
+    const FolderCase& c = GetParam();
+    const Bytes note = PatternBytes(4);
+    const fs::path notePath = c.before == Before::Folder ? folder_ / "notes.txt" : folder_;
+    if (c.before == Before::Folder) fs::create_directory(folder_);
+    if (c.before != Before::Nothing) WriteWholeFile(notePath, note);
+    if (c.stores) QueueFrame(PatternBytes(64));
+    std::string folder = Spelled(c.given);
+    const std::string trimmed = Spelled(c.trimmed);
+    const std::ptrdiff_t entriesBefore = EntriesUnder(scratch_.path());
+
+    EXPECT_EQ(CaptureInto(folder), c.result);
+    EXPECT_EQ(std::string(folder.c_str()), trimmed);
+    const bool refused = c.result == ResultRefused;
+    EXPECT_EQ(stopFlag_, refused ? 1 : 0);
+    EXPECT_EQ(fileCount_, refused ? -1 : (c.stores ? 1 : 0));
+    EXPECT_EQ(StandInOpenCount(), refused ? 0 : 1);
+    EXPECT_TRUE(!refused || EntriesUnder(scratch_.path()) == entriesBefore) << "created";
+    EXPECT_TRUE(refused || fs::is_directory(trimmed));
+    EXPECT_EQ(ReadWholeFile(testing::PacketFile(trimmed, 1)),
+              c.stores ? PatternBytes(64) : Bytes{});
+    EXPECT_TRUE(c.before == Before::Nothing || ReadWholeFile(notePath) == note);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    OutputFolder, FolderPath,
+    ::testing::Values(
+        FolderCase{"OneTrailingSeparatorCut", "caps/", Before::Folder, ResultFinished, "caps",
+                   true},
+        FolderCase{"OfTwoTheLastCutAndTheFolderMade", "caps//", Before::Nothing, ResultFinished,
+                   "caps/", true},
+        FolderCase{"OfTwoTheLastCutBeforeAnExistingFolder", "caps//", Before::Folder,
+                   kExistingWithTwoSeparators, "caps/", false},
+        FolderCase{"MissingIsMade", "caps", Before::Nothing, ResultFinished, "caps", true},
+        FolderCase{"ExistingKeepsItsContents", "caps", Before::Folder, ResultFinished, "caps",
+                   true},
+        FolderCase{"MissingParentIsNotMade", "a/b", Before::Nothing, ResultRefused, "a/b", false},
+        FolderCase{"MissingParentIsNotMadeAfterTheCut", "missing/caps/", Before::Nothing,
+                   ResultRefused, "missing/caps", false},
+        FolderCase{"AFileIsRefused", "caps", Before::File, ResultRefused, "caps", false},
+        FolderCase{"AFileIsRefusedAfterTheCut", "caps/", Before::File, ResultRefused, "caps",
+                   false},
+        FolderCase{"TheLongestAfterTheCutIsUsed", "<longest>/", Before::Nothing, ResultFinished,
+                   "<longest>", false},
+        FolderCase{"OneByteLongerIsRefused", "<too long>", Before::Nothing, ResultRefused,
+                   "<too long>", false},
+        FolderCase{"OneByteLongerIsRefusedAfterTheCut", "<too long>/", Before::Nothing,
+                   ResultRefused, "<too long>", false}),
+    [](const auto& row) { return std::string(row.param.name); });
 
 }  // namespace
 }  // namespace mirrowen::testing

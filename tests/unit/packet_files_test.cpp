@@ -4,7 +4,9 @@
 #include <cerrno>
 #endif
 
+#include <atomic>
 #include <filesystem>
+#include <ostream>
 #include <string>
 
 #include "packetfile/packet_files.h"
@@ -42,35 +44,107 @@ TEST(PacketFileName, IsFolderSeparatorNumberAndExtensionWithinTheBuffer) {
     EXPECT_EQ(canary[14], 'X');
 }
 
-// The second call's frames are shorter: a file it replaces holds its frame and nothing of the
-// longer one before.
-TEST_F(PacketFiles, EveryCallNumbersFromOneAndLeavesHigherOldFilesAlone) {
-    for (unsigned i = 0; i < 5; ++i) QueueFrame(PatternBytes(200, i));
-    ASSERT_EQ(Capture(), ResultFinished);
-    for (unsigned i = 0; i < 3; ++i) QueueFrame(PatternBytes(100, 10 + i));
-    ASSERT_EQ(Capture(), ResultFinished);
-    EXPECT_EQ(fileCount_, 3);
-    for (int number = 1; number <= 3; ++number) {
-        EXPECT_EQ(ReadWholeFile(PacketFile(number)),
-                  PatternBytes(100, 10 + static_cast<unsigned>(number) - 1));
+// What stands at a packet file's name before the call.
+enum class Obstacle {
+    EarlierCallsFiles,  // 1.hda to <number>.hda, each longer than this call's frames
+    Folder,
+#if !defined(_WIN32)
+    LinkToAFile,
+    DanglingLink,
+#endif
+};
+
+struct TakenName {
+    const char* name;
+    Obstacle obstacle;
+    int number;  // the packet file whose name is taken; of an earlier call's files, the last
+    bool stopAtFirstRead;
+    std::int32_t result;
+    std::uint32_t reason;  // the system's error code after ResultFileFailed
+    std::int32_t fileCount;
+    int reads;
+};
+
+void PrintTo(const TakenName& row, std::ostream* out) { *out << row.name; }
+
+class PacketFileNameTaken : public ScriptedCapture,
+                            public ::testing::WithParamInterface<TakenName> {};
+
+// Six frames follow the obstacle. The files of an earlier call are replaced up to this call's
+// count, each holding its frame and nothing of the longer one before. Anything else ends the call
+// with the count before it and the system's reason, left for the host past the capture's close
+// (which the stand-in makes leave an error code of its own); a link is never followed, dangling or
+// not. What stands at the name is left as it was, and nothing is written past it.
+TEST_P(PacketFileNameTaken, IsReplacedIfAFileOfAnEarlierCallElseLeftAsItWas) {
+    const TakenName& row = GetParam();
+    const fs::path taken = PacketFile(row.number);
+    const fs::path outside = scratch_.path() / "precious";
+    switch (row.obstacle) {
+        case Obstacle::EarlierCallsFiles:
+            for (int number = 1; number <= row.number; ++number) {
+                QueueFrame(PatternBytes(200, number - 1u));
+            }
+            ASSERT_EQ(Capture(), ResultFinished);
+            StandInReset();
+            break;
+        case Obstacle::Folder:
+            fs::create_directories(taken);
+            break;
+#if !defined(_WIN32)
+        case Obstacle::LinkToAFile:
+            WriteWholeFile(outside, PatternBytes(10));
+            [[fallthrough]];
+        case Obstacle::DanglingLink:
+            fs::create_directory(folder_);
+            fs::create_symlink(outside, taken);
+            break;
+#endif
     }
-    EXPECT_EQ(ReadWholeFile(PacketFile(4)), PatternBytes(200, 3));
-    EXPECT_EQ(ReadWholeFile(PacketFile(5)), PatternBytes(200, 4));
+    const fs::file_type takenType = fs::symlink_status(taken).type();
+    // Through a link, its target's; a folder has none.
+    const auto contents = [&taken] {
+        return fs::is_regular_file(taken) ? ReadWholeFile(taken) : Bytes{};
+    };
+    const Bytes takenBytes = contents();
+    const bool outsideExists = fs::exists(outside);
+    for (unsigned i = 0; i < 6; ++i) QueueFrame(PatternBytes(100, i));
+    if (row.stopAtFirstRead) {
+        StandInOnRead(
+            [](int readNumber, void* flag) {
+                if (readNumber == 1) std::atomic_ref(*static_cast<std::int32_t*>(flag)).store(1);
+            },
+            &stopFlag_);
+    }
+
+    EXPECT_EQ(Capture(), row.result);
+    if (row.result == ResultFileFailed) {
+        EXPECT_EQ(systemError_, row.reason);
+    }
+    EXPECT_EQ(fileCount_, row.fileCount);
+    EXPECT_EQ(StandInReadCount(), row.reads);
+    EXPECT_EQ(StandInCloseCount(), 1);
+    for (int number = 1; number <= row.fileCount; ++number) {
+        EXPECT_EQ(ReadWholeFile(PacketFile(number)), PatternBytes(100, number - 1u)) << number;
+    }
+    EXPECT_EQ(fs::symlink_status(taken).type(), takenType);
+    EXPECT_EQ(contents(), takenBytes);
+    EXPECT_EQ(fs::exists(outside), outsideExists);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(PacketFile(row.number + 1))));
 }
 
-// The system's reason is left for the host, past the capture's close (which the stand-in makes
-// leave an error code of its own).
-TEST_F(PacketFiles, AFileThatCannotBeCreatedEndsTheCallWithTheCountBeforeItAndTheReason) {
-    fs::create_directories(PacketFile(4));  // a directory holds the name of file 4
-    for (unsigned i = 0; i < 6; ++i) QueueFrame(PatternBytes(100, i));
-    EXPECT_EQ(Capture(), ResultFileFailed);
-    EXPECT_EQ(systemError_, kFolderAtTheName);
-    EXPECT_EQ(fileCount_, 3);
-    EXPECT_EQ(StandInReadCount(), 4);
-    EXPECT_EQ(StandInCloseCount(), 1);
-    EXPECT_TRUE(fs::is_directory(PacketFile(4)));
-    EXPECT_FALSE(fs::exists(PacketFile(5)));
-}
+const TakenName kTakenNames[] = {
+    {"FilesOfAnEarlierCall", Obstacle::EarlierCallsFiles, 7, false, ResultFinished, 0, 6, 7},
+    {"Folder", Obstacle::Folder, 4, false, ResultFileFailed, kFolderAtTheName, 3, 4},
+    {"FolderMetByTheReadThatSawTheStop", Obstacle::Folder, 1, true, ResultFileFailed,
+     kFolderAtTheName, 0, 1},
+#if !defined(_WIN32)
+    {"LinkToAFile", Obstacle::LinkToAFile, 2, false, ResultFileFailed, ELOOP, 1, 2},
+    {"DanglingLink", Obstacle::DanglingLink, 3, false, ResultFileFailed, ELOOP, 2, 3},
+#endif
+};
+
+INSTANTIATE_TEST_SUITE_P(Obstacles, PacketFileNameTaken, ::testing::ValuesIn(kTakenNames),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // The packet file's name must fit the path limit with its NUL.
 TEST_F(PacketFiles, ANameBeyondThePathLimitCannotBeCreated) {
