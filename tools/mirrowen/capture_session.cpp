@@ -190,6 +190,10 @@ int ReportCapture(const CaptureRequest& request, const CaptureOutcome& outcome) 
             return kExitSuccess;
         }
         case ResultRefused:
+            if (outcome.systemError == platform::kFolderInUseError) {
+                std::cerr << "mirrowen: another capture is writing into " << folder << '\n';
+                break;
+            }
             // The tool's own check passed a moment before: the folder went or changed meanwhile.
             std::cerr << "mirrowen: the capture module refused the output folder " << folder
                       << ": it is no longer a folder and could not be created again\n";

@@ -2,6 +2,7 @@
 // the demo, and the words for what capturing needs.
 #pragma once
 
+#include <cerrno>
 #include <string_view>
 
 namespace mirrowen::tool::platform {
@@ -16,6 +17,8 @@ inline constexpr std::string_view kCaptureRights =
     "root, or the capabilities CAP_NET_RAW and CAP_NET_ADMIN";
 // Where the module put the capture library's reason for a failed adapter open.
 inline constexpr std::string_view kAdapterReasonShown = "reason above";
+// What the module leaves for a call into a folder that another capture is writing into.
+inline constexpr int kFolderInUseError = EBUSY;
 inline constexpr std::string_view kNoAdaptersHint = "listing some needs root";
 inline constexpr std::string_view kNotEthernetHint =
     "choose an Ethernet or loopback adapter from 'mirrowen list' (pseudo-devices such as 'any' "

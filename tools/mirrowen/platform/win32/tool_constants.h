@@ -20,6 +20,9 @@ inline constexpr std::string_view kCaptureRights =
 // Where Mirrowen.dll put the capture library's reason for a failed adapter open.
 inline constexpr std::string_view kAdapterReasonShown =
     "the capture library's reason was shown in a message box";
+// What Mirrowen.dll leaves for a call into a folder that another capture is writing into:
+// ERROR_SHARING_VIOLATION.
+inline constexpr int kFolderInUseError = 32;
 inline constexpr std::string_view kNoAdaptersHint =
     "is a capture library such as Npcap installed, with its driver running?";
 inline constexpr std::string_view kNotEthernetHint =
