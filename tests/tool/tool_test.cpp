@@ -462,8 +462,9 @@ TEST_F(ToolTest, BadCommandLinesGetOneLineEach) {
 // Adapters and folders a capture cannot use, each refused with its cause and status: an adapter
 // that is missing or down or that the user may not capture on (advice from libpcap's status), one
 // that carries no Ethernet (a tun device, "any"), and, before the capture starts, a folder that
-// holds an earlier capture (left as it is), one on a read-only or a full file system, and one the
-// user may not write into.
+// another capture is writing into (its files left alone, --replace or not), one that holds an
+// earlier capture (left as it is), one on a read-only or a full file system, and one the user may
+// not write into.
 TEST_F(ToolTest, AdaptersAndFoldersACaptureCannotUseAreRefusedWithTheirCause) {
     if (const std::string why = Unable(kCapture); !why.empty()) GTEST_SKIP() << why;
     const testing::VethNamespace network;
@@ -491,6 +492,11 @@ TEST_F(ToolTest, AdaptersAndFoldersACaptureCannotUseAreRefusedWithTheirCause) {
         "--inh-caps=-all", "--bounding-set=-dac_override,-dac_read_search,-fowner"};
     const std::vector<std::string> withoutCaptureRights = {"--inh-caps=-all",
                                                            "--bounding-set=-net_raw,-net_admin"};
+    const testing::FrameSender sender(testing::VethNamespace::kSendEnd);
+    const fs::path busy = scratch_ / "busy";
+    ChildProcess running(MIRROWEN_TOOL, {"capture", "-i", veth, "-o", busy.string()});
+    const int busyFiles = WaitUntilCapturing(running, sender, busy);
+    ASSERT_GT(busyFiles, 0) << running.Errors();
 
     struct Case {
         std::vector<std::string> arguments;
@@ -510,6 +516,9 @@ TEST_F(ToolTest, AdaptersAndFoldersACaptureCannotUseAreRefusedWithTheirCause) {
         {{"capture", "-i", "any", "-o", (scratch_ / "c").string()},
          kExitCaptureBase + ResultNotEthernet,
          {"rpcap://any does not carry Ethernet"}},
+        {{"capture", "-i", veth, "-o", busy.string(), "--replace"},
+         refused,
+         {"another capture is writing into " + busy.string()}},
         {{"capture", "-i", veth, "-o", earlier.string()},
          refused,
          {"already holds 2 packet files (1.hda to 2.hda) of an earlier capture", "--replace"}},
@@ -545,6 +554,7 @@ TEST_F(ToolTest, AdaptersAndFoldersACaptureCannotUseAreRefusedWithTheirCause) {
             EXPECT_NE(run.errors.find(message), std::string::npos) << run.errors;
         }
     }
+    EXPECT_EQ(testing::PacketFileNumbers(busy).size(), static_cast<std::size_t>(busyFiles));
     EXPECT_EQ(testing::PacketFileNumbers(earlier), (std::vector<int>{1, 2}));
     EXPECT_TRUE(fs::is_empty(readOnlyFolder));
 

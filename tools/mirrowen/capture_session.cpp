@@ -191,7 +191,7 @@ int ReportCapture(const CaptureRequest& request, const CaptureOutcome& outcome) 
         }
         case ResultRefused:
             if (outcome.systemError == platform::kFolderInUseError) {
-                std::cerr << "mirrowen: another capture is writing into " << folder << '\n';
+                RefuseFolderInUse(folder);
                 break;
             }
             // The tool's own check passed a moment before: the folder went or changed meanwhile.

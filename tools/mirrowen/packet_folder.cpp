@@ -25,6 +25,11 @@ std::string Plural(std::size_t count, const char* noun) {
 
 }  // namespace
 
+int RefuseFolderInUse(const std::string& folder) {
+    std::cerr << "mirrowen: another capture is writing into " << folder << '\n';
+    return kExitFolderRefused;
+}
+
 std::vector<std::int32_t> PacketFileNumbers(const std::string& folder, std::error_code& error) {
     std::vector<std::int32_t> numbers;
     std::filesystem::directory_iterator entries(folder, error);
@@ -68,6 +73,9 @@ int PrepareCaptureFolder(const std::string& folder, bool replaceEarlierCapture, 
                           "it cannot be created: " + platform::FileSystemReason(error, parent));
         }
     }
+
+    // Its files are that capture's, and must not be taken for an earlier one's, nor removed.
+    if (platform::IsFolderCapturedInto(folder)) return RefuseFolderInUse(folder);
 
     std::error_code listError;
     const std::vector<std::int32_t> earlier = PacketFileNumbers(folder, listError);

@@ -143,6 +143,9 @@ bool IsMissingParent(int error);
 // Creates, writes, closes and removes a file in the folder; 0, or the system's reason for the
 // first of those that failed.
 int WriteTrialFile(const std::string& folder);
+// Whether a capture module's call holds the folder for its capture at this moment: asked for as
+// the module claims it, and given back at once.
+bool IsFolderCapturedInto(const std::string& folder);
 // Removes a file; 0 also when there was none, else the system's reason.
 int RemoveFile(const std::string& path);
 

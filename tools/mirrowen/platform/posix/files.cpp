@@ -1,5 +1,6 @@
 // Files and folders on POSIX, each failure with its errno.
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -94,6 +95,15 @@ int WriteTrialFile(const std::string& folder) {
     if (close(file) != 0 && error == 0) error = errno;
     if (unlink(name.c_str()) != 0 && error == 0) error = errno;
     return error;
+}
+
+// The module holds an exclusive flock on the folder for the whole capture.
+bool IsFolderCapturedInto(const std::string& folder) {
+    const int opened = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (opened < 0) return false;
+    const bool held = flock(opened, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    close(opened);  // which gives back a lock it took
+    return held;
 }
 
 int RemoveFile(const std::string& path) {

@@ -115,6 +115,17 @@ std::optional<std::string> AbsolutePath(const std::string& path, std::string& er
     }
 }
 
+// The module holds the folder open for adding files without sharing that right; an open that asks
+// for it fails with the sharing error meanwhile.
+bool IsFolderCapturedInto(const std::string& folder) {
+    const HANDLE opened = CreateFileA(folder.c_str(), FILE_ADD_FILE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (opened == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_SHARING_VIOLATION;
+    CloseHandle(opened);
+    return false;
+}
+
 int MakeFolder(const std::string& path) {
     return CreateDirectoryA(path.c_str(), nullptr) != FALSE ? 0 : LastError();
 }
