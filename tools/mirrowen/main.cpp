@@ -125,7 +125,7 @@ int Run(int argc, char** argv) {
         ->type_name("MiB")
         ->check(WholeNumber(1, mirrowen::capture::kLargestCaptureBufferMiB));
     capture->add_flag("-q,--quiet", options.quiet,
-                      "No start line and no progress line on stderr; the summary and every failure "
+                      "No start, set-up or progress line on stderr; the summary and every failure "
                       "are still told (tcpdump's -q shortens its packet lines instead)");
     capture->add_flag("--replace", options.replace,
                       "Remove the packet files of an earlier capture from the folder before this "
