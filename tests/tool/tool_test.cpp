@@ -60,7 +60,7 @@ void WritePacketFile(const fs::path& path, const Bytes& bytes, timespec modified
 // The file count of the capture summary, or -1 without one.
 int SummaryCount(const std::string& output) {
     std::smatch match;
-    static const std::regex kSummary(R"(Captured (\d+) packet files)");
+    static const std::regex kSummary(R"(Captured (\d+) packet files?)");
     return std::regex_search(output, match, kSummary) ? std::stoi(match[1]) : -1;
 }
 
@@ -154,6 +154,23 @@ TEST_F(ToolTest, ListShowsEveryAdapterAndWhetherItCarriesEthernet) {
         << list.output;
     EXPECT_TRUE(links[AdapterName("any")].starts_with("not Ethernet")) << list.output;
     EXPECT_EQ(Tool({"-D"}).output, list.output);
+
+    // What cannot be opened is not known to be anything: without the right to capture (with a
+    // line saying so), or while it is down.
+    const std::vector<std::string> withoutCaptureRights = {
+        "--inh-caps=-all", "--bounding-set=-net_raw,-net_admin", MIRROWEN_TOOL, "list"};
+    const Finished forbidden = tooltest::Run("setpriv", withoutCaptureRights);
+    network.BringCaptureEndDown();
+    const Finished down = Tool({"list"});
+    for (const Finished* unopened : {&forbidden, &down}) {
+        ASSERT_EQ(unopened->status, 0) << unopened->errors;
+        EXPECT_TRUE(std::regex_search(
+            unopened->output,
+            std::regex("(^|\n)" + testing::VethNamespace::CaptureAdapter() + " +unknown ")))
+            << unopened->output;
+    }
+    EXPECT_NE(forbidden.errors.find("shows only when it can be opened"), std::string::npos)
+        << forbidden.errors;
 }
 
 // On a veth pair of the test's own nothing but the test's frames arrive. Twice as many frames as
@@ -370,6 +387,17 @@ TEST_F(ToolTest, StopSignalsEndTheCaptureWithASummary) {
                   std::string::npos)
             << capture.Errors();
     }
+    // A second Ctrl-C, before the first has stopped the capture, ends the program at once, with
+    // the status the help gives for it.
+    ChildProcess capture(MIRROWEN_TOOL, {"capture", "-i", testing::VethNamespace::CaptureAdapter(),
+                                         "-o", (scratch_ / "twice").string()});
+    ASSERT_GT(WaitUntilCapturing(capture, sender, scratch_ / "twice"), 0);
+    capture.Signal(SIGINT);
+    ASSERT_TRUE(capture.WaitUntilTaken(SIGINT));  // else the two would be one
+    capture.Signal(SIGINT);
+    ASSERT_TRUE(capture.WaitForExit(30s)) << "the capture did not end";
+    EXPECT_EQ(capture.Status(), tool::kExitSecondStopRequest) << capture.Errors();
+    EXPECT_EQ(SummaryCount(capture.Output()), -1) << capture.Output();
 }
 
 // The start line names the adapter, the folder and the ring that -B asked for, and what is never
@@ -397,6 +425,19 @@ TEST_F(ToolTest, BadCommandLinesGetOneLineEach) {
     const std::string orphan = (scratch_ / "no-parent" / "captures").string();
     const std::string unstarted = (scratch_ / "never-started").string();
     const std::string unwrittenPcap = (scratch_ / "never-written.pcap").string();
+    // Earlier captures that --replace cannot take away whole: one with a folder at a packet
+    // file's name, one so near the path limit that no other file's name fits; neither loses a file.
+    const fs::path withFolder = scratch_ / "with-a-folder";
+    fs::create_directories(withFolder / PacketFileName(3));
+    fs::path nearLimit = scratch_;
+    while (nearLimit.string().size() < 4080 - 201) nearLimit /= std::string(200, 'n');
+    nearLimit /= std::string(4080 - nearLimit.string().size() - 1, 'n');
+    fs::create_directories(nearLimit);
+    for (const fs::path& folder : {withFolder, nearLimit}) {
+        for (int number = 1; number <= 2; ++number) {
+            testing::WriteWholeFile(PacketFile(folder, number), testing::PatternBytes(100));
+        }
+    }
     struct Case {
         std::vector<std::string> arguments;
         int status;
@@ -409,10 +450,20 @@ TEST_F(ToolTest, BadCommandLinesGetOneLineEach) {
         {{"capture", "-i", ""}, tool::kExitUsage, "--adapter: the adapter name is empty"},
         {{"capture", "-i", "rpcap://"}, tool::kExitUsage, "rpcap:// names no adapter"},
         {{"capture", "--library", ""}, tool::kExitUsage, "--library: the module path is empty"},
-        {{"capture", "-c", "0"}, tool::kExitUsage, "--count: Value 0 not in range"},
+        {{"capture", "-c", "0"},
+         tool::kExitUsage,
+         "--count: '0' is not a whole number from 1 to 2147483647"},
+        {{"capture", "-c"}, tool::kExitUsage, "--count needs a value"},
         {{"capture", "--duration", "1x"}, tool::kExitUsage, "'1x' is not a duration"},
         {{"capture", "--duration", "0s"}, tool::kExitUsage, "'0s' is not a duration"},
-        {{"capture", "-B", "2048"}, tool::kExitUsage, "--buffer-size: Value 2048 not in range"},
+        // Past the longest duration only when an hour is 3600 s.
+        {{"capture", "-o", file, "--duration", "2778h"},
+         tool::kExitUsage,
+         "'2778h' is not a duration"},
+        {{"capture", "-B", "2048"},
+         tool::kExitUsage,
+         "--buffer-size: '2048' is not a whole number from 1 to 2047"},
+        {{"capture", "-B", "abc"}, tool::kExitUsage, "--buffer-size: 'abc' is not a whole number"},
         {{"capture", "--no-such-option"}, tool::kExitUsage, "--no-such-option"},
         {{"export", "", "x.pcap"}, tool::kExitUsage, "FOLDER: the folder path is empty"},
         {{"export", scratch_.string(), ""}, tool::kExitUsage, "OUTPUT: the output file name"},
@@ -420,7 +471,14 @@ TEST_F(ToolTest, BadCommandLinesGetOneLineEach) {
         {{}, tool::kExitUsage, "a command (list, capture, export or demo) or -D is required"},
         {{"capture", "-o", "/", "-c", "5", "--duration", "5m", "-B", "2047", "-q"},
          refused,
-         "the output folder / cannot be used: the capture module takes no folder path shorter"},
+         "the output folder / cannot be used: it is the root folder"},
+        {{"capture", "-o", "//"}, refused, "the output folder // cannot be used: it is the root"},
+        {{"capture", "-o", withFolder.string(), "--replace"},
+         refused,
+         PacketFile(withFolder, 3).string() + " is a folder, not a packet file"},
+        {{"capture", "-o", nearLimit.string(), "--replace"},
+         refused,
+         "no file can be written in it: File name too long"},
         {{"capture", "-o", file, "--duration", "1.5h"}, refused, "it is a file, not a folder"},
         {{"capture", "-o", orphan, "--duration", "30"},
          refused,
@@ -455,6 +513,9 @@ TEST_F(ToolTest, BadCommandLinesGetOneLineEach) {
         EXPECT_EQ(run.output, "");
     }
     EXPECT_FALSE(fs::exists(orphan));
+    for (const fs::path& folder : {withFolder, nearLimit}) {
+        EXPECT_EQ(testing::PacketFileNumbers(folder), (std::vector<int>{1, 2})) << folder;
+    }
     EXPECT_FALSE(fs::exists(unstarted));
     EXPECT_FALSE(fs::exists(unwrittenPcap));
 }
@@ -553,6 +614,13 @@ TEST_F(ToolTest, AdaptersAndFoldersACaptureCannotUseAreRefusedWithTheirCause) {
         for (const std::string& message : failure.messages) {
             EXPECT_NE(run.errors.find(message), std::string::npos) << run.errors;
         }
+        // None of them started: nothing claims it did.
+        EXPECT_EQ(run.errors.find("Capturing on"), std::string::npos) << run.errors;
+    }
+    // The folders the tool made for captures that never started are gone, and with them the file
+    // it tried each with.
+    for (const char* unstarted : {"a", "b", "c", "e"}) {
+        EXPECT_FALSE(fs::exists(scratch_ / unstarted)) << unstarted;
     }
     EXPECT_EQ(testing::PacketFileNumbers(busy).size(), static_cast<std::size_t>(busyFiles));
     EXPECT_EQ(testing::PacketFileNumbers(earlier), (std::vector<int>{1, 2}));
@@ -564,6 +632,7 @@ TEST_F(ToolTest, AdaptersAndFoldersACaptureCannotUseAreRefusedWithTheirCause) {
     EXPECT_NE(down.errors.find("the adapter is down; bring it up (ip link set mwcap0 up)"),
               std::string::npos)
         << down.errors;
+    EXPECT_FALSE(fs::exists(scratch_ / "d"));
 }
 
 // A packet file that cannot be written ends the capture with its status and the system's reason:
@@ -600,6 +669,18 @@ TEST_F(ToolTest, APacketFileThatCannotBeWrittenIsToldWithTheSystemsReason) {
         ASSERT_TRUE(capture.WaitForExit(30s)) << "the capture did not end";
         EXPECT_EQ(capture.Status(), kExitCaptureBase + ResultFileFailed) << capture.Errors();
         EXPECT_NE(capture.Errors().find(reason), std::string::npos) << capture.Errors();
+        // The line names the file that failed, the one after the last complete file.
+        std::smatch named;
+        ASSERT_TRUE(std::regex_search(
+            capture.Errors(), named,
+            std::regex(R"(cannot write packet file (\d+)\.hda in .* \((\d+) files were written)")))
+            << capture.Errors();
+        const int written = std::stoi(named[2]);
+        EXPECT_EQ(std::stoi(named[1]), written + 1) << capture.Errors();
+        ExpectPacketFiles(folder, written);
+        if (folder == linked) {
+            EXPECT_EQ(written, probes);
+        }
     }
 }
 

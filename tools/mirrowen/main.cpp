@@ -52,7 +52,8 @@ int Capture(const CaptureOptions& options, const FrameFilter* showFilter,
         return kExitFailure;
     }
     request.folderPath = *folder;
-    if (const int status = PrepareCaptureFolder(request.folderPath, options.replace, options.quiet);
+    if (const int status = PrepareCaptureFolder(request.folderPath, options.replace, options.quiet,
+                                                request.folderCreated);
         status != kExitSuccess) {
         return status;
     }
@@ -106,7 +107,7 @@ int Run(int argc, char** argv) {
                      "Stop at N packet files: exactly N are left (tcpdump's -c counts every "
                      "packet; this counts stored frames)")
         ->type_name("N")
-        ->check(CLI::Range(std::int64_t{1}, std::int64_t{INT32_MAX}));
+        ->check(WholeNumber(1, INT32_MAX));
     capture
         ->add_option("--duration", options.duration,
                      "Stop after this long: 30 or 30s, 5m, 1h (fractions too: 1.5m)")
@@ -122,10 +123,9 @@ int Run(int argc, char** argv) {
                          mirrowen::capture::kCaptureBufferVariable +
                          " for the capture. tcpdump's -B counts KiB")
         ->type_name("MiB")
-        ->check(CLI::Range(std::int64_t{1},
-                           static_cast<std::int64_t>(mirrowen::capture::kLargestCaptureBufferMiB)));
+        ->check(WholeNumber(1, mirrowen::capture::kLargestCaptureBufferMiB));
     capture->add_flag("-q,--quiet", options.quiet,
-                      "No start line and no progress line on stderr; the summary and every failure "
+                      "No start, set-up or progress line on stderr; the summary and every failure "
                       "are still told (tcpdump's -q shortens its packet lines instead)");
     capture->add_flag("--replace", options.replace,
                       "Remove the packet files of an earlier capture from the folder before this "
