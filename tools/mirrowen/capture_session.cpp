@@ -70,8 +70,10 @@ std::string StopText(const CaptureOutcome& outcome) {
 void ShowStartLine(const CaptureRequest& request) {
     constexpr std::size_t kMiB = std::size_t{1} << 20;
     const std::size_t ringBytes = capture::CaptureBufferBytes();
-    const std::string ring = ringBytes != 0 ? std::to_string(ringBytes / kMiB) + " MiB capture ring"
-                                            : "capture ring of libpcap's default size";
+    const std::string ring =
+        ringBytes != 0
+            ? std::to_string(ringBytes / kMiB) + " MiB capture ring"
+            : "capture ring of " + std::string(platform::kCaptureLibrary) + "'s default size";
     std::cerr << "Capturing on " << request.adapterName << " into " << request.folderPath
               << " with a " << ring << "; frames of " << kLargestUnstoredFrame
               << " bytes or fewer are not stored." << std::endl;
