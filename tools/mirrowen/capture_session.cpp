@@ -76,8 +76,10 @@ std::string StopText(const CaptureOutcome& outcome) {
 std::string RingText(const CaptureRequest& request) {
     constexpr std::size_t kMiB = std::size_t{1} << 20;
     const std::size_t ringBytes = capture::CaptureBufferBytes();
-    std::string ring = ringBytes != 0 ? std::to_string(ringBytes / kMiB) + " MiB capture ring"
-                                      : "capture ring of libpcap's default size";
+    std::string ring =
+        ringBytes != 0
+            ? std::to_string(ringBytes / kMiB) + " MiB capture ring"
+            : "capture ring of " + std::string(platform::kCaptureLibrary) + "'s default size";
     if (request.bufferMiB && ringBytes < static_cast<std::size_t>(*request.bufferMiB) * kMiB) {
         ring += " (-B asked for " + std::to_string(*request.bufferMiB) +
                 " MiB; the ring never takes more than a sixteenth of the machine's memory)";

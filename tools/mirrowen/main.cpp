@@ -82,8 +82,9 @@ int Run(int argc, char** argv) {
                  "List the adapters, as 'mirrowen list' does (tcpdump's -D numbers them; these "
                  "are the names -i takes)");
 
-    CLI::App* list = app.add_subcommand(
-        "list", "List the adapters libpcap can open, and whether each carries Ethernet");
+    const std::string captureLibrary(platform::kCaptureLibrary);
+    CLI::App* list = app.add_subcommand("list", "List the adapters " + captureLibrary +
+                                                    " can open, and whether each carries Ethernet");
 
     CaptureOptions options;
     std::string library;
@@ -134,8 +135,9 @@ int Run(int argc, char** argv) {
     std::string filterExpression;
     capture
         ->add_option("--filter", filterExpression,
-                     "With --show: lines only for the frames that match this libpcap filter "
-                     "expression, as tcpdump takes it; the packet files keep every frame")
+                     "With --show: lines only for the frames that match this " + captureLibrary +
+                         " filter expression, as tcpdump takes it; the packet files keep every "
+                         "frame")
         ->type_name("EXPR");
     capture->add_option("--library", library, kModuleHelp)
         ->type_name("PATH")
@@ -155,8 +157,8 @@ int Run(int argc, char** argv) {
         ->check(NonEmptyPath("output file name"));
     exporter
         ->add_option("--filter", filterExpression,
-                     "Write only the frames that match this libpcap filter expression, as tcpdump "
-                     "takes it")
+                     "Write only the frames that match this " + captureLibrary +
+                         " filter expression, as tcpdump takes it")
         ->type_name("EXPR");
     exporter->footer(
         "Every packet file is written, in the order of its number; numbers missing between 1 and "

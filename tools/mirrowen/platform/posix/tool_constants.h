@@ -1,11 +1,14 @@
-// What the tool's commands say and do differently on Linux: the adapter a capture takes by default,
-// the demo, and the words for what capturing needs.
+// What the tool's commands say and do differently on Linux: the capture library's name, the adapter
+// a capture takes by default, the demo, and the words for what capturing needs.
 #pragma once
 
 #include <cerrno>
 #include <string_view>
 
 namespace mirrowen::tool::platform {
+
+// The capture library, as the help and the messages name it.
+inline constexpr std::string_view kCaptureLibrary = "libpcap";
 
 // The loopback adapter, which every Linux machine has: the capture's adapter when -i is not given.
 inline constexpr std::string_view kDefaultDevice = "lo";

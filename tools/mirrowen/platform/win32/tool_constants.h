@@ -1,10 +1,14 @@
-// What the tool's commands say and do differently on Windows: no adapter by default, no demo, and
-// the words for what capturing needs there.
+// What the tool's commands say and do differently on Windows: the capture library's name, no
+// adapter by default, no demo, and the words for what capturing needs there.
 #pragma once
 
 #include <string_view>
 
 namespace mirrowen::tool::platform {
+
+// The capture library, as the help and the messages name it: Npcap, which Windows users install
+// (and which Wireshark brings), rather than the libpcap inside it.
+inline constexpr std::string_view kCaptureLibrary = "Npcap";
 
 // None: no adapter exists on every Windows machine (Npcap's loopback adapter is optional, and
 // carries no Ethernet frames), so a capture needs -i.
