@@ -130,10 +130,12 @@ CaptureOutcome RunCapture(MirrowenFunction mirrowen, const CaptureRequest& reque
     // stop again for as long as a request is recorded.
     const platform::StopRequests stopRequests(stopFlag);
     // The call blocks from its folder step to its end and signals nothing in between: the capture
-    // is live once the system shows the module's capture open and the call is still running a pass
-    // later, past the module's last check (Ethernet), which follows its open at once. The start
-    // line, the duration and the rate count from then. Where the system shows no open (Windows,
-    // where it answers yes before the call), the capture counts as live from the call.
+    // is live once the system shows the module's capture open on an adapter that carries Ethernet
+    // (the module's last check, which follows its open at once) and the call is still running a
+    // pass later. The start line, the duration and the rate count from then. Where the system
+    // shows no open (Windows, where it answers yes before the call), the capture counts as live
+    // from the call.
+    const std::string device = request.adapterName.substr(kAdapterPrefix.size());
     std::optional<Clock::time_point> live;
     const auto becomeLive = [&live, &request] {
         live = Clock::now();
@@ -141,7 +143,7 @@ CaptureOutcome RunCapture(MirrowenFunction mirrowen, const CaptureRequest& reque
         if (request.whenLive) request.whenLive();
     };
     const Clock::time_point called = Clock::now();
-    if (platform::CaptureIsOpenInProcess()) becomeLive();
+    if (platform::CaptureIsOpenInProcess(device)) becomeLive();
     std::thread worker;
     std::optional<FramePrinter> printer;
     std::cout.flush();  // the printer writes to the descriptor itself
@@ -169,7 +171,7 @@ CaptureOutcome RunCapture(MirrowenFunction mirrowen, const CaptureRequest& reque
                 becomeLive();
                 lastProgress = *live;
             }
-            openSeen = platform::CaptureIsOpenInProcess();
+            openSeen = platform::CaptureIsOpenInProcess(device);
             if (!live && !setupTold && !request.quiet && Clock::now() - called >= kSetupTold) {
                 std::cerr << "Setting up the capture ring on " << request.adapterName << " ..."
                           << std::endl;

@@ -197,12 +197,14 @@ struct OpenTrial {
 // Opens the device for a moment, as the capture would (promiscuous or not), and closes it again.
 OpenTrial TryOpen(const std::string& device, bool promiscuous);
 
-// Whether a live capture of the capture library is open in this process, as the system shows it.
-// On Linux libpcap maps each live capture's ring into the process as the last step of its
+// Whether a live capture of the capture library is open in this process on `device`, as the
+// system shows it, and the adapter carries Ethernet, so that the module goes on to capture. On
+// Linux libpcap maps each live capture's ring into the process as the last step of its
 // activation, once the kernel has set the ring up (which takes it seconds for a large one); the
-// tool opens none of its own while the module captures. Windows shows no such sign: there it is
-// true before the call already, and a capture counts as live from the call.
-bool CaptureIsOpenInProcess();
+// tool opens none of its own while the module captures, and then asks the adapter's link type
+// itself (the module, which checks it next, may not have ended yet). Windows shows no such sign:
+// there it is true before the call already, and a capture counts as live from the call.
+bool CaptureIsOpenInProcess(const std::string& device);
 
 // What to do about a device that the capture module could not open, from the capture library's
 // own answer when it is tried again.

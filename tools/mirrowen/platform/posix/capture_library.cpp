@@ -63,11 +63,14 @@ OpenTrial TryOpen(const std::string& device, bool promiscuous) {
     return trial;
 }
 
-bool CaptureIsOpenInProcess() {
+bool CaptureIsOpenInProcess(const std::string& device) {
     // A mapping of a socket, as /proc names it ("socket:[12345]"), is a packet socket's ring.
     std::ifstream mappings("/proc/self/maps");
     for (std::string mapping; std::getline(mappings, mapping);) {
-        if (mapping.ends_with("]") && mapping.find(" socket:[") != std::string::npos) return true;
+        if (mapping.ends_with("]") && mapping.find(" socket:[") != std::string::npos) {
+            // With libpcap's default ring, which opens in a moment.
+            return TryOpen(device, false).ethernet;
+        }
     }
     return false;
 }

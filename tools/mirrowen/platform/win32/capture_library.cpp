@@ -151,7 +151,7 @@ OpenTrial TryOpen(const std::string& device, bool promiscuous) {
     return trial;
 }
 
-bool CaptureIsOpenInProcess() { return true; }
+bool CaptureIsOpenInProcess(const std::string&) { return true; }
 
 std::string AdapterOpenAdvice(const std::string&) {
     if (!TheCaptureLibrary().failure.empty()) {
