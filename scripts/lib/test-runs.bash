@@ -28,6 +28,21 @@ kernel_refuses_32_bit() {
     [[ $errors == *"Exec format error"* ]]
 }
 
+# Wine 8.0's own 32-bit wpcap.dll hands the program frames it cannot read: the 32-bit DLL's first
+# packet file fails, WriteFile saying "Invalid user buffer" (seen with Debian 12's wine32
+# 8.0~repack-4 and libpcap0.8:i386), where the 64-bit one stores every frame. The x86 real-frames
+# tests run under any other Wine.
+readonly x86_real_frames_gap="the x86 real-frames tests cannot run here"
+# Where 32-bit Wine runs, why the x86 real-frames tests still cannot, or nothing.
+why_x86_real_frames_cannot_run() {
+    local version
+    version=$("$(thirty_two_bit_probe)" --version 2>/dev/null || true)
+    if [[ $version == wine-8.0* ]]; then
+        echo "$x86_real_frames_gap: $version's 32-bit wpcap.dll hands back frames that a program" \
+            "cannot read (WriteFile: \"Invalid user buffer\")"
+    fi
+}
+
 # Why the 32-bit Windows tests cannot run here, or nothing where they can.
 why_32_bit_cannot_run() {
     if [[ ! -f $(thirty_two_bit_probe) ]]; then
@@ -44,9 +59,9 @@ ctest_options=(--output-on-failure --timeout 300 --parallel $(($(nproc) * 2)))
 
 # Judges the output of a whole run (as root, with every package installed): a test that CTest did
 # not run fails it, since a skip there can only hide a fault (a missing package, namespaces that
-# stopped working). The one accepted gap is the 32-bit Windows tests where they cannot run, which
-# the scripts report instead of running them; each reason is said again at the end, so that a
-# passing run does not hide it. The last line counts the tests of every CTest run in the output.
+# stopped working). The one accepted gap is the 32-bit Windows tests where they cannot run, the
+# x86 real-frames tests among them, which the scripts report instead of running them; each reason
+# is said again at the end, so that a passing run does not hide it. The last line counts the tests of every CTest run in the output.
 check_run_output() {
     local output=$1
     if grep -q '^The following tests did not run:' "$output"; then
@@ -54,9 +69,9 @@ check_run_output() {
             "Testing/Temporary/LastTest.log); here every test must run" >&2
         return 1
     fi
-    awk -v gap="$thirty_two_bit_gap: " 'index($0, gap) {
-            reason = substr($0, index($0, gap)); if (!seen[reason]++) print "test-all: " reason }' \
-        "$output"
+    awk -v gap="$thirty_two_bit_gap: " -v frames="$x86_real_frames_gap: " '{
+            at = index($0, gap); if (!at) at = index($0, frames)
+            if (at && !seen[substr($0, at)]++) print "test-all: " substr($0, at) }' "$output"
     # CTest's summaries: "100% tests passed, 0 tests failed out of 97".
     awk '/tests failed out of [0-9]+$/ { runs += 1; tests += $NF }
         END { printf "test-all: %d tests passed in %d CTest run%s, 0 failed\n", tests, runs,
