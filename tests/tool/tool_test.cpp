@@ -16,6 +16,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <regex>
@@ -366,7 +367,8 @@ TEST_F(ToolTest, StopSignalsEndTheCaptureWithASummary) {
         EXPECT_NE(capture.Output().find(stopText), std::string::npos) << capture.Output();
         EXPECT_EQ(SummaryCount(capture.Output()), stored) << capture.Output();
         ExpectPacketFiles(folder, stored);
-        EXPECT_NE(capture.Errors().find(std::to_string(stored) + " files written"),
+        EXPECT_NE(capture.Errors().find(std::to_string(stored) +
+                                        (stored == 1 ? " file written" : " files written")),
                   std::string::npos)
             << capture.Errors();
     }
@@ -397,6 +399,10 @@ TEST_F(ToolTest, BadCommandLinesGetOneLineEach) {
     const std::string orphan = (scratch_ / "no-parent" / "captures").string();
     const std::string unstarted = (scratch_ / "never-started").string();
     const std::string unwrittenPcap = (scratch_ / "never-written.pcap").string();
+    const fs::path oneFrame = scratch_ / "one-frame";
+    fs::create_directory(oneFrame);
+    testing::WriteWholeFile(PacketFile(oneFrame, 1), testing::PatternBytes(100));
+    const std::string unreachablePcap = (scratch_ / "no-such-folder" / "x.pcap").string();
     struct Case {
         std::vector<std::string> arguments;
         int status;
@@ -431,6 +437,13 @@ TEST_F(ToolTest, BadCommandLinesGetOneLineEach) {
         {{"export", (scratch_ / "missing").string(), (scratch_ / "x.pcap").string()},
          tool::kExitFailure,
          "is not a folder"},
+        // The system's reason for an output that cannot be created or written.
+        {{"export", oneFrame.string(), unreachablePcap},
+         tool::kExitFailure,
+         "cannot create " + unreachablePcap + ": No such file or directory\n"},
+        {{"export", oneFrame.string(), "/dev/full"},
+         tool::kExitFailure,
+         "cannot write /dev/full: No space left on device\n"},
         // A filter is refused with libpcap's reason before anything starts.
         {{"capture", "--show", "--filter", "udp and", "-o", unstarted},
          tool::kExitUsage,
@@ -619,6 +632,14 @@ TEST_F(ToolTest, ExportWritesFramesThatTsharkReadsBackExactly) {
     EXPECT_EQ(TsharkTimes(pcap),
               (std::vector<std::string>{"1700000000.123456789", "1700000001.123456789",
                                         "1700000002.123456789", "1700000003.123456789"}));
+    // A reader that has read enough and closes the pipe ends the export as it ends tcpdump's
+    // output: status 0, and nothing said. The frames are more than the pipe holds.
+    const Finished piped = tooltest::Run(
+        "bash",
+        {"-o", "pipefail", "-c",
+         std::string(MIRROWEN_TOOL) + " export " + folder.string() + " - | head -c 24 >/dev/null"});
+    EXPECT_EQ(piped.status, 0) << piped.errors;
+    EXPECT_EQ(piped.errors, "");
     // Each record's original and captured lengths are its file's: the frame was stored whole.
     const auto lengths = TsharkFields(pcap, {"frame.len", "frame.cap_len"});
     ASSERT_EQ(lengths.size(), sizes.size());
@@ -681,6 +702,10 @@ TEST_F(ToolTest, AFilteredExportHoldsExactlyTheFramesTsharkShowsForTheFilter) {
         {"tcp port 443", "tcp.port == 443"},
         {"ip6", "ipv6"},
         {"arp or ether proto 0x88b5", "arp || eth.type == 0x88b5"},
+        // The frame's length on the wire, which is the stored one.
+        {"greater 150", "frame.len >= 150"},
+        {"less 100", "frame.len <= 100"},
+        {"len >= 100 and len <= 142", "frame.len >= 100 && frame.len <= 142"},
     };
     for (const auto& filter : filters) {
         SCOPED_TRACE(filter.captureFilter);
@@ -693,50 +718,146 @@ TEST_F(ToolTest, AFilteredExportHoldsExactlyTheFramesTsharkShowsForTheFilter) {
         ASSERT_LT(expected.size(), frames.size());
         EXPECT_EQ(TsharkFrames(pcap), expected);
         EXPECT_NE(
-            exported.output.find("Exported " + std::to_string(expected.size()) + " frames from " +
+            exported.output.find("Exported " + std::to_string(expected.size()) +
+                                 (expected.size() == 1 ? " frame from " : " frames from ") +
                                  folder.string() + " to " + pcap.string() + "; left out " +
                                  std::to_string(frames.size() - expected.size()) +
-                                 " frames that the filter did not match"),
+                                 (frames.size() - expected.size() == 1 ? " frame" : " frames") +
+                                 " that the filter did not match"),
             std::string::npos)
             << exported.output;
     }
 }
 
-// Every packet file is exported in the order of its number, past any gap; the missing numbers
-// and the files that cannot be frames are named, and the status says the pcap is not whole.
+// Every packet file is exported in the order of its number, past any gap; the missing numbers,
+// the files that cannot be frames (each with its reason) and the names that are not packet files'
+// are told, and the status says whether the pcap is the whole folder. An output in the folder read
+// is refused before anything is written, and a folder without packet files is said to be one.
 TEST_F(ToolTest, ExportWritesEveryPacketFileAndNamesWhatIsMissingOrSkipped) {
     if (const std::string why = Unable(kTshark); !why.empty()) GTEST_SKIP() << why;
-    const fs::path folder = scratch_ / "damaged";
-    fs::create_directory(folder);
     const timespec modified{1700000000, 0};
-    WritePacketFile(PacketFile(folder, 1), testing::PatternBytes(100, 1), modified);
-    WritePacketFile(PacketFile(folder, 2), {}, modified);
-    WritePacketFile(PacketFile(folder, 3), testing::PatternBytes(65537, 3), modified);
-    fs::create_directory(PacketFile(folder, 4));
-    WritePacketFile(PacketFile(folder, 5), testing::PatternBytes(200, 5), modified);
-    WritePacketFile(PacketFile(folder, 7), testing::PatternBytes(300, 7), modified);
-    WritePacketFile(PacketFile(folder, 10), testing::PatternBytes(400, 10), modified);
-    WritePacketFile(folder / "010.hda", testing::PatternBytes(500, 11),
-                    modified);  // not a name
-                                // of the capture
-
-    const fs::path pcap = scratch_ / "out.pcap";
-    const Finished exported = Tool({"export", folder.string(), pcap.string()});
-    ASSERT_TRUE(exported.exited);
-    EXPECT_EQ(exported.status, kExitFramesSkipped);
-    for (const int skipped : {2, 3, 4}) {
-        EXPECT_NE(exported.errors.find("skipped " + PacketFile(folder, skipped).string()),
-                  std::string::npos)
-            << exported.errors;
+    const auto frame = [](int number) {
+        return testing::PatternBytes(static_cast<std::size_t>(100 + number),
+                                     static_cast<unsigned>(number));
+    };
+    const auto write = [&](const fs::path& folder, const std::vector<int>& numbers) {
+        for (const int number : numbers) {
+            WritePacketFile(PacketFile(folder, number), frame(number), modified);
+        }
+    };
+    const fs::path elsewhere = scratch_ / "elsewhere";
+    WritePacketFile(elsewhere, frame(6), modified);
+    struct Case {
+        std::string name;
+        std::function<void(const fs::path&)> fill;
+        std::string outputInFolder;  // the output's name inside the folder, if it is put there
+        int status;
+        std::vector<std::string> messages;  // each on stderr ("<folder>" stands for the folder)
+        std::vector<int> exported;          // the numbers whose frames the pcap holds, in order
+    };
+    const std::vector<Case> cases = {
+        {"damaged",
+         [&](const fs::path& folder) {
+             write(folder, {1, 5, 9, 12});
+             WritePacketFile(PacketFile(folder, 2), {}, modified);
+             WritePacketFile(PacketFile(folder, 3), testing::PatternBytes(65537, 3), modified);
+             fs::create_directory(PacketFile(folder, 4));
+             fs::create_symlink(elsewhere, PacketFile(folder, 6));
+             ASSERT_EQ(mkfifo(PacketFile(folder, 7).c_str(), 0600), 0);
+             for (const char* name : {"010.hda", "0.hda", "+10.hda", "2147483648.hda", "11.HDA"}) {
+                 WritePacketFile(folder / name, frame(11), modified);
+             }
+         },
+         "",
+         kExitFramesSkipped,
+         {"skipped <folder>/2.hda: 0 bytes cannot be a frame (1 to 65536 bytes)\n",
+          "skipped <folder>/3.hda: 65537 bytes cannot be a frame (1 to 65536 bytes)\n",
+          "skipped <folder>/4.hda: a folder, not a packet file\n",
+          "skipped <folder>/6.hda: a symbolic link, which is never followed\n",
+          "skipped <folder>/7.hda: a FIFO, not a packet file\n",
+          "no packet file for 3 of the numbers 1 to 12: 8, 10 to 11\n",
+          "left out 5 files of the folder whose names are not those of packet files (1.hda, 2.hda, "
+          "...): +10.hda, 0.hda, 010.hda, 11.HDA, 2147483648.hda\n"},
+         {1, 5, 9, 12}},
+        {"a gap alone",
+         [&](const fs::path& folder) {
+             write(folder, {1, 3});
+         },
+         "",
+         kExitFramesSkipped,
+         {"no packet file for 1 of the numbers 1 to 3: 2\n"},
+         {1, 3}},
+        {"whole", [&](const fs::path& folder) { write(folder, {1}); }, "", 0, {}, {1}},
+        {"empty",
+         [](const fs::path&) {},
+         "",
+         tool::kExitFailure,
+         {"the folder <folder> holds no packet files (1.hda, 2.hda, ...): nothing to export\n"},
+         {}},
+        {"over its own packet file",
+         [&](const fs::path& folder) {
+             write(folder, {1, 2});
+         },
+         "1.hda",
+         tool::kExitFailure,
+         {"cannot be written: it is in the folder it reads (<folder>)"},
+         {}},
+        {"into its own folder",
+         [&](const fs::path& folder) {
+             write(folder, {1, 2});
+         },
+         "3.hda",
+         tool::kExitFailure,
+         {"cannot be written: it is in the folder it reads (<folder>)"},
+         {}},
+    };
+    for (std::size_t index = 0; index < cases.size(); ++index) {
+        const Case& exported = cases[index];
+        SCOPED_TRACE(exported.name);
+        const fs::path folder = scratch_ / ("folder-" + std::to_string(index));
+        fs::create_directory(folder);
+        exported.fill(folder);
+        const fs::path pcap = exported.outputInFolder.empty()
+                                  ? scratch_ / ("export-" + std::to_string(index) + ".pcap")
+                                  : folder / exported.outputInFolder;
+        const auto names = [&folder] {
+            std::vector<std::string> found;
+            for (const auto& entry : fs::directory_iterator(folder)) {
+                found.push_back(entry.path().filename().string());
+            }
+            std::sort(found.begin(), found.end());
+            return found;
+        };
+        const std::vector<std::string> before = names();
+        const Finished run = Tool({"export", folder.string(), pcap.string()});
+        ASSERT_TRUE(run.exited);
+        EXPECT_EQ(run.status, exported.status) << run.errors;
+        for (std::string message : exported.messages) {
+            message = std::regex_replace(message, std::regex("<folder>"), folder.string());
+            EXPECT_NE(run.errors.find(message), std::string::npos) << run.errors;
+        }
+        // One line each, and nothing else.
+        EXPECT_EQ(std::count(run.errors.begin(), run.errors.end(), '\n'),
+                  std::ssize(exported.messages))
+            << run.errors;
+        EXPECT_EQ(names(), before);
+        if (exported.status == tool::kExitFailure) {
+            EXPECT_EQ(run.output, "");
+            EXPECT_TRUE(exported.outputInFolder.empty()
+                            ? !fs::exists(pcap)
+                            : !fs::exists(pcap) || testing::ReadWholeFile(pcap) == frame(1))
+                << "the export wrote " << pcap;
+            continue;
+        }
+        EXPECT_NE(
+            run.output.find("Exported " + std::to_string(exported.exported.size()) +
+                            (exported.exported.size() == 1 ? " frame from " : " frames from ")),
+            std::string::npos)
+            << run.output;
+        std::vector<std::string> expected;
+        for (const int number : exported.exported) expected.push_back(Hex(frame(number)));
+        EXPECT_EQ(TsharkFrames(pcap), expected);
     }
-    EXPECT_NE(exported.errors.find("no packet file for 3 of the numbers 1 to 10: 6, 8 to 9\n"),
-              std::string::npos)
-        << exported.errors;
-    EXPECT_NE(exported.output.find("Exported 4 frames"), std::string::npos) << exported.output;
-    EXPECT_EQ(TsharkFrames(pcap),
-              (std::vector<std::string>{
-                  Hex(testing::PatternBytes(100, 1)), Hex(testing::PatternBytes(200, 5)),
-                  Hex(testing::PatternBytes(300, 7)), Hex(testing::PatternBytes(400, 10))}));
 }
 
 TEST_F(ToolTest, DemoCapturesItsOwnTrafficAndExportsIt) {

@@ -44,11 +44,11 @@ double Rate(std::int32_t files, double seconds) { return seconds > 0 ? files / s
 
 void ShowProgress(std::int32_t files, double seconds, bool overwrite) {
     char line[128];
-    std::cerr << PrintedText(line,
-                             std::snprintf(line, sizeof line,
-                                           "%s%d files written, %.1f files/s, %.1f s elapsed%s",
-                                           overwrite ? "\r\033[K" : "", files, Rate(files, seconds),
-                                           seconds, overwrite ? "" : "\n"))
+    std::cerr << PrintedText(
+                     line, std::snprintf(line, sizeof line,
+                                         "%s%d file%s written, %.1f files/s, %.1f s elapsed%s",
+                                         overwrite ? "\r\033[K" : "", files, files == 1 ? "" : "s",
+                                         Rate(files, seconds), seconds, overwrite ? "" : "\n"))
               << std::flush;
 }
 

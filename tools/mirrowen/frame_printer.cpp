@@ -7,6 +7,7 @@
 #include "frame_summary.h"
 #include "library_names.h"
 #include "packet_folder.h"
+#include "packet_reader.h"
 #include "platform/tool_platform.h"
 
 namespace mirrowen::tool {
@@ -81,27 +82,12 @@ void FramePrinter::Run() {
 }
 
 std::optional<std::string> FramePrinter::StoredFrameLine(std::int64_t number) {
-    const std::string name = PacketFileName(number);
-    const std::string failure = std::to_string(number) + " cannot read " + name + ": ";
-    platform::InputFile file(PacketFilePath(folder_, number));
-    if (file.Error() != 0) return failure + platform::SystemErrorText(file.Error());
-    const platform::FileStatus& status = file.Status();
-    if (!status.regular) return failure + "not a regular file";
-    if (status.size > kSnapshotLength) {
-        return failure + std::to_string(status.size) + " bytes are more than a frame";
+    if (const std::optional<std::string> failure =
+            ReadPacketFile(PacketFilePath(folder_, number), frame_)) {
+        return std::to_string(number) + " cannot read " + PacketFileName(number) + ": " + *failure;
     }
-    frame_.resize(static_cast<std::size_t>(status.size));
-    std::size_t size = 0;
-    while (size < frame_.size()) {
-        const std::optional<std::size_t> read =
-            file.Read(frame_.data() + size, frame_.size() - size);
-        if (!read) return failure + platform::SystemErrorText(file.Error());
-        if (*read == 0) break;  // shortened meanwhile: the bytes read are the frame
-        size += *read;
-    }
-    const std::span<const unsigned char> frame = std::span(frame_).first(size);
-    if (filter_ != nullptr && !filter_->Matches(frame)) return std::nullopt;
-    return FrameLine(number, status.modified, frame);
+    if (filter_ != nullptr && !filter_->Matches(frame_.bytes)) return std::nullopt;
+    return FrameLine(number, frame_.captured, frame_.bytes);
 }
 
 }  // namespace mirrowen::tool

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "frame_filter.h"
+#include "packet_reader.h"
 
 namespace mirrowen::tool {
 
@@ -42,7 +43,7 @@ class FramePrinter {
     std::int32_t& fileCount_;
     std::optional<std::int64_t> lastFile_;
     const FrameFilter* filter_;
-    std::vector<unsigned char> frame_;
+    PacketFrame frame_;
     std::atomic<bool> finishing_{false};
     std::atomic<bool> outputFailed_{false};
     std::thread thread_;

@@ -150,7 +150,10 @@ int Run(int argc, char** argv) {
     exporter->add_option("FOLDER", exportFolder, "Folder holding 1.hda, 2.hda, ...")
         ->required()
         ->check(NonEmptyPath("folder path"));
-    exporter->add_option("OUTPUT", exportOutput, "The pcap file to write")
+    exporter
+        ->add_option("OUTPUT", exportOutput,
+                     "The pcap file to write, outside FOLDER; - writes it to standard output "
+                     "(mirrowen export captures - | tshark -r -)")
         ->required()
         ->check(NonEmptyPath("output file name"));
     exporter
@@ -160,8 +163,9 @@ int Run(int argc, char** argv) {
         ->type_name("EXPR");
     exporter->footer(
         "Every packet file is written, in the order of its number; numbers missing between 1 and "
-        "the highest are named on stderr. Frame times are the capture times the packet files "
-        "carry as their modification times, to the nanosecond. " +
+        "the highest, and files that cannot be frames (links, FIFOs, devices and folders are "
+        "never followed or opened), are named on stderr. Frame times are the capture times the "
+        "packet files carry as their modification times, to the nanosecond. " +
         ExitStatusHelp(Command::Export));
 
     std::string demoFolder = "mirrowen-demo";

@@ -98,17 +98,25 @@ void UnloadModule(void* module);
 
 // --- Files --------------------------------------------------------------------------------------
 
+// What stands at a name; a packet file is only ever a regular file.
+enum class FileKind { kRegular, kLink, kFolder, kFifo, kDevice, kOther };
+
 struct FileStatus {
-    bool regular = false;
+    FileKind kind = FileKind::kOther;
     std::int64_t size = 0;
     timespec modified{};  // since 1970-01-01 UTC, as the file system keeps it
+    // Which file it is: two names with the same device and identity name the same file.
+    std::uint64_t device = 0;
+    std::uint64_t identity = 0;
+    std::uint64_t links = 0;  // names the file has
 };
 
 // The status of what `path` names, following a link; 0, or the system's reason.
 int StatusOf(const std::string& path, FileStatus& status);
 
-// A file opened for reading, never through a link at its name and never blocking on what stands
-// there (a FIFO); released with the object.
+// A regular file opened for reading. A link, a FIFO, a device or a folder at the name is never
+// followed or read (its kind is in Status(), and Read reads nothing), nor on POSIX opened, so that
+// nothing standing there can block the read or be set off by an open; released with the object.
 class InputFile {
   public:
     explicit InputFile(const std::string& path);
@@ -116,7 +124,7 @@ class InputFile {
     InputFile(const InputFile&) = delete;
     InputFile& operator=(const InputFile&) = delete;
 
-    // 0 once the file is open and its status read; else the system's reason.
+    // 0 once the name's status is read (and a regular file opened); else the system's reason.
     int Error() const { return error_; }
     const FileStatus& Status() const { return status_; }
     // Reads up to `size` bytes: how many, 0 at the end; nothing, with the system's reason in
