@@ -39,6 +39,15 @@ CLI::Validator AdapterArgument() {
             "", "adapter"};
 }
 
+CLI::Validator StandardOutputOnly() {
+    return {[](const std::string& value) -> std::string {
+                if (value == "-") return {};
+                return "-w takes only - (standard output): the packet files are the capture; "
+                       "'mirrowen export' writes them into a pcap file";
+            },
+            "", "-"};
+}
+
 std::optional<double> DurationSeconds(std::string_view text) {
     double unit = 1;
     for (const DurationUnit& candidate : kDurationUnits) {

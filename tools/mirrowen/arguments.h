@@ -16,6 +16,9 @@ CLI::Validator NonEmptyPath(const std::string& what);
 // An adapter as -i takes it: a device name, or "rpcap://" and one.
 CLI::Validator AdapterArgument();
 
+// -w's value: only "-", standard output; a pcap file of the capture is the export's.
+CLI::Validator StandardOutputOnly();
+
 // A duration: seconds ("30", "30s", "0.5"), minutes ("5m") or hours ("1h"), from 1 ms to
 // kLongestDurationSeconds.
 inline constexpr double kLongestDurationSeconds = 1e7;

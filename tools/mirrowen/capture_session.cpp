@@ -9,7 +9,8 @@
 
 #include "capture/capture_buffer.h"
 #include "exit_status.h"
-#include "frame_printer.h"
+#include "frame_stream.h"
+#include "frame_viewer.h"
 #include "library_names.h"
 #include "packet_folder.h"
 #include "platform/tool_platform.h"
@@ -62,6 +63,8 @@ std::string StopText(const CaptureOutcome& outcome) {
             return "stopped after the requested duration";
         case StopReason::OutputClosed:
             return "stopped because standard output was closed";
+        case StopReason::ViewerEnded:
+            return "stopped because the frames' viewer ended";
         case StopReason::None:
             break;
     }
@@ -117,8 +120,19 @@ CaptureOutcome RunCapture(MirrowenFunction mirrowen, const CaptureRequest& reque
     const platform::StopRequests stopRequests(stopFlag);
     const Clock::time_point start = Clock::now();
     std::thread worker;
-    std::optional<FramePrinter> printer;
-    std::cout.flush();  // the printer writes to the descriptor itself
+    std::optional<FrameViewer> viewer;
+    std::optional<FrameStream> stream;
+    std::cout.flush();  // the stream and the viewer's relay write to the descriptor themselves
+    if (request.showFrames && request.viewer) {
+        viewer.emplace(*request.viewer);
+        if (viewer->Error() != 0) {
+            std::cerr << "mirrowen: cannot start " << request.viewer->path.string()
+                      << " to show the frames: " << platform::SystemErrorText(viewer->Error())
+                      << '\n';
+            outcome.reason = StopReason::ViewerEnded;
+            stop.store(1);
+        }
+    }
     {
         const platform::StopRequestsOnThisThread onThisThread;
         worker = std::thread([mirrowen, &request, &folderBuffer, &result, &systemError, &finished] {
@@ -128,8 +142,13 @@ CaptureOutcome RunCapture(MirrowenFunction mirrowen, const CaptureRequest& reque
             systemError.store(platform::LastSystemError());
             finished.store(true);
         });
-        if (request.showFrames) {
-            printer.emplace(request.folderPath, fileCount, request.fileLimit, request.showFilter);
+        if (viewer && viewer->Error() == 0) {
+            stream.emplace(request.folderPath, fileCount, request.fileLimit, request.showFilter,
+                           viewer->Input(),
+                           [&viewer](std::int64_t number) { viewer->FrameWritten(number); });
+        } else if (request.streamFrames) {
+            stream.emplace(request.folderPath, fileCount, request.fileLimit, request.showFilter,
+                           platform::BinaryOutput());
         }
     }
     Clock::time_point lastProgress = start;
@@ -145,8 +164,10 @@ CaptureOutcome RunCapture(MirrowenFunction mirrowen, const CaptureRequest& reque
                 outcome.reason = StopReason::FileLimit;
             } else if (request.durationSeconds && seconds >= *request.durationSeconds) {
                 outcome.reason = StopReason::Duration;
-            } else if (printer && printer->OutputFailed()) {
+            } else if (viewer && viewer->OutputFailed()) {
                 outcome.reason = StopReason::OutputClosed;
+            } else if (stream && stream->Ended()) {
+                outcome.reason = viewer ? StopReason::ViewerEnded : StopReason::OutputClosed;
             }
         }
         if (outcome.reason != StopReason::None) stop.store(1);
@@ -168,7 +189,8 @@ CaptureOutcome RunCapture(MirrowenFunction mirrowen, const CaptureRequest& reque
         outcome.files = limit;
     }
     outcome.seconds = SecondsSince(start);
-    if (printer) printer->Finish();
+    if (stream) stream->Finish();
+    if (viewer) viewer->Finish();
     if (overwriteProgress) std::cerr << "\r\033[K";
     if (outcome.result == ResultFinished && !request.quiet) {
         ShowProgress(outcome.files, outcome.seconds, false);
@@ -184,9 +206,10 @@ int ReportCapture(const CaptureRequest& request, const CaptureOutcome& outcome) 
             char timing[64];
             const std::string duration = PrintedText(
                 timing, std::snprintf(timing, sizeof timing, "%.1f s", outcome.seconds));
-            std::cout << "Captured " << outcome.files << " packet files from " << adapter
-                      << " into " << folder << " in " << duration << "; " << StopText(outcome)
-                      << ".\n";
+            // With -w -, standard output carries the frames' stream alone.
+            (request.streamFrames ? std::cerr : std::cout)
+                << "Captured " << outcome.files << " packet files from " << adapter << " into "
+                << folder << " in " << duration << "; " << StopText(outcome) << ".\n";
             return kExitSuccess;
         }
         case ResultRefused:

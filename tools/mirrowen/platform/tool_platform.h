@@ -87,6 +87,41 @@ class StopRequestsOnThisThread {
 // "stopped by Ctrl-C (SIGINT)", for the summary.
 std::string StopRequestText(int request);
 
+// --- Other programs -----------------------------------------------------------------------------
+
+// The program of that name on PATH (on Windows also in Wireshark's default folder, where tshark.exe
+// is installed), or nothing.
+std::optional<std::filesystem::path> FindProgram(const std::string& name);
+
+// A program started with a pipe into its standard input and one from its standard output; its
+// standard error is this process's. It takes no stop request from the terminal (it runs in a
+// process group of its own), so that after a Ctrl-C it still prints what its input holds: it
+// ends when its input does.
+class PipedProcess {
+  public:
+    PipedProcess(const std::filesystem::path& program, const std::vector<std::string>& arguments);
+    // Closes both pipes and waits for it to end.
+    ~PipedProcess();
+    PipedProcess(const PipedProcess&) = delete;
+    PipedProcess& operator=(const PipedProcess&) = delete;
+
+    // 0 once it started; else the system's reason.
+    int Error() const { return error_; }
+    // Its standard input, taking binary data unchanged.
+    std::FILE* Input() const;
+    // Its input ends: it prints what is left and ends.
+    void CloseInput();
+    // Up to `size` bytes of its output: how many, 0 at its end; nothing when the read failed.
+    std::optional<std::size_t> ReadOutput(char* bytes, std::size_t size);
+    // Its output is no longer read: its next write fails.
+    void CloseOutput();
+
+  private:
+    struct Handles;
+    std::unique_ptr<Handles> handles_;
+    int error_ = 0;
+};
+
 // --- Loading the capture module -----------------------------------------------------------------
 
 // Where the module is looked for when no path is given, relative to this program's executable.
@@ -160,9 +195,6 @@ std::string FileSystemReason(int error, const std::string& folder);
 // The same for a packet file that the module could not write, with what the platform's capture
 // module never does in that case (follow a link) said where it was the cause.
 std::string PacketFileReason(int error, const std::string& folder);
-
-// The local time of a moment, as the system's time zone tells it.
-std::tm LocalTime(std::time_t moment);
 
 // --- The capture library ------------------------------------------------------------------------
 
