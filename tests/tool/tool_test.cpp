@@ -314,27 +314,49 @@ TEST_F(ToolTest, ShowPrintsTcpdumpsLinePerStoredFrameItsFilterMatchesNumberedByF
     EXPECT_EQ(shown, expected) << capture.Output();
 }
 
+// Each stop ends the capture with status 0, a summary of the files kept and the progress line;
+// so does the reader of -w - going away (head, once it has the stream's first frame), its summary
+// on stderr, as the stream has stdout.
 TEST_F(ToolTest, StopSignalsEndTheCaptureWithASummary) {
     if (const std::string why = Unable(kCapture); !why.empty()) GTEST_SKIP() << why;
     const testing::VethNamespace network;
     const testing::FrameSender sender(testing::VethNamespace::kSendEnd);
-    const std::map<int, std::string> stopTexts = {{SIGINT, "stopped by Ctrl-C (SIGINT)"},
-                                                  {SIGTERM, "stopped by SIGTERM"},
-                                                  {SIGHUP, "stopped by SIGHUP"}};
+    constexpr int kReaderGoesAway = 0;
+    const std::map<int, std::string> stopTexts = {
+        {SIGINT, "stopped by Ctrl-C (SIGINT)"},
+        {SIGTERM, "stopped by SIGTERM"},
+        {SIGHUP, "stopped by SIGHUP"},
+        {kReaderGoesAway, "stopped because standard output was closed"}};
     for (const auto& [stopSignal, stopText] : stopTexts) {
         SCOPED_TRACE(stopText);
         const fs::path folder = scratch_ / ("captures-" + std::to_string(stopSignal));
-        ChildProcess capture(
-            MIRROWEN_TOOL,
-            {"capture", "-i", testing::VethNamespace::CaptureAdapter(), "-o", folder.string()});
-        const int stored = WaitUntilCapturing(capture, sender, folder);
+        const std::vector<std::string> arguments = {
+            "capture", "-i", testing::VethNamespace::CaptureAdapter(), "-o", folder.string()};
+        std::string pipeline = MIRROWEN_TOOL;
+        for (const std::string& argument : arguments) pipeline += " " + argument;
+        ChildProcess capture =
+            stopSignal == kReaderGoesAway
+                ? ChildProcess(
+                      "bash", {"-o", "pipefail", "-c", pipeline + " -w - | head -c 100 >/dev/null"})
+                : ChildProcess(MIRROWEN_TOOL, arguments);
+        int stored = WaitUntilCapturing(capture, sender, folder);
         ASSERT_GT(stored, 0) << "the capture never stored a frame";
-        ASSERT_TRUE(capture.Running()) << "the capture ended before it was stopped";
-        capture.Signal(stopSignal);
+        if (stopSignal == kReaderGoesAway) {
+            for (std::uint32_t sequence = 0; sequence < 200 && capture.Running(); ++sequence) {
+                sender.Send(testing::MakeTestFrame(100, sequence));
+                std::this_thread::sleep_for(20ms);
+            }
+        } else {
+            ASSERT_TRUE(capture.Running()) << "the capture ended before it was stopped";
+            capture.Signal(stopSignal);
+        }
         ASSERT_TRUE(capture.WaitForExit(30s)) << "the capture did not stop";
         EXPECT_EQ(capture.Status(), 0) << capture.Errors();
-        EXPECT_NE(capture.Output().find(stopText), std::string::npos) << capture.Output();
-        EXPECT_EQ(SummaryCount(capture.Output()), stored) << capture.Output();
+        const std::string& summary =
+            stopSignal == kReaderGoesAway ? capture.Errors() : capture.Output();
+        EXPECT_NE(summary.find(stopText), std::string::npos) << summary;
+        if (stopSignal == kReaderGoesAway) stored = SummaryCount(summary);
+        EXPECT_EQ(SummaryCount(summary), stored) << summary;
         ExpectPacketFiles(folder, stored);
         EXPECT_NE(capture.Errors().find(std::to_string(stored) +
                                         (stored == 1 ? " file written" : " files written")),
