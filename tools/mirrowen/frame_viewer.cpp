@@ -75,7 +75,9 @@ void FrameViewer::Relay() {
     }
 }
 
-std::string FrameViewer::Renumbered(const std::string& line) {
+std::string FrameViewer::Renumbered(std::string line) {
+    // The line end written out again is this platform's (tshark.exe ends its lines in CR LF).
+    if (line.ends_with("\r\n")) line.erase(line.size() - 2, 1);
     // "  17  12:00:00.123456 ..." (tcpdump) or "   17 0.000000 ..." (tshark): a frame's line
     // starts with its number, the next the viewer gives; any other line is passed on as it is.
     std::size_t digits = 0;

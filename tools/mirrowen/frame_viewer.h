@@ -51,7 +51,7 @@ class FrameViewer {
 
   private:
     void Relay();
-    std::string Renumbered(const std::string& line);
+    std::string Renumbered(std::string line);
 
     platform::PipedProcess process_;
     std::mutex mutex_;

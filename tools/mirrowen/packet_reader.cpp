@@ -10,8 +10,8 @@ namespace mirrowen::tool {
 
 namespace {
 
-// A cold disk serves this many reads at once far faster than one at a time (docs/performance.md,
-// "Export").
+// A cold disk serves this many reads at once about twice as fast as one at a time
+// (docs/performance.md, "Export").
 constexpr std::size_t kReaders = 8;
 
 std::optional<std::string> KindReason(platform::FileKind kind) {

@@ -3,15 +3,13 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
+#include <unistd.h>  // environ, which g++ (_GNU_SOURCE) has it declare
 
 #include <cerrno>
 #include <cstdlib>
 #include <sstream>
 
 #include "platform/tool_platform.h"
-
-extern char** environ;  // NOLINT(readability-redundant-declaration): POSIX declares it nowhere
 
 namespace mirrowen::tool::platform {
 
