@@ -1,19 +1,28 @@
 /* The smallest host: load the module, bind Mirrowen by name, capture until Enter is pressed.
    Usage: minimal_host [MODULE], where MODULE is the path of Mirrowen.so (by default the installed
    one, MIRROWEN_INSTALLED_MODULE, which the build defines). */
+#define _POSIX_C_SOURCE 200809L /* nanosleep */
 #include <dlfcn.h>
 #include <pthread.h>
 #include <stdio.h>
+#include <time.h>
 
 #include "mirrowen.h"
 
 static int32_t stopFlag;
 static int32_t fileCount;
+static int32_t callReturned;
 
+/* The call stores 0 into the flag once it has accepted the folder, which overwrites a stop stored
+   before: so the stop is stored again and again until the call has returned. */
 static void* WaitForEnter(void* unused) {
     (void)unused;
     getchar();
-    __atomic_store_n(&stopFlag, 1, __ATOMIC_SEQ_CST); /* one whole 32-bit store */
+    const struct timespec pause = {.tv_sec = 0, .tv_nsec = 10 * 1000 * 1000};
+    while (!__atomic_load_n(&callReturned, __ATOMIC_SEQ_CST)) {
+        __atomic_store_n(&stopFlag, 1, __ATOMIC_SEQ_CST); /* one whole 32-bit store */
+        nanosleep(&pause, NULL);
+    }
     return NULL;
 }
 
@@ -43,6 +52,7 @@ int main(int argc, char** argv) {
     pthread_t stopper;
     pthread_create(&stopper, NULL, WaitForEnter, NULL);
     int32_t result = capture(adapter, NULL, folder, &stopFlag, &fileCount);
+    __atomic_store_n(&callReturned, 1, __ATOMIC_SEQ_CST);
     printf("result %d, %d files in %s\n", (int)result,
            (int)__atomic_load_n(&fileCount, __ATOMIC_SEQ_CST), folder);
     if (result != ResultFinished) pthread_cancel(stopper);

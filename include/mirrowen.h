@@ -21,14 +21,19 @@
  *     and 4-byte aligned for the whole call. It also owns the adapter name and the folder path
  *     buffer, which must not change while the call runs (the call may shorten the folder path by
  *     cutting one trailing separator off it, in place).
- *   - Once the arguments and the folder have been accepted, the call stores 0 into *stopFlag and
- *     then 0 into *fileCount. A stop requested before that moment is overwritten.
+ *   - Once the arguments and the folder have been accepted and the folder claimed, the call
+ *     stores 0 into *stopFlag and then 0 into *fileCount. A stop requested before that moment is
+ *     overwritten.
  *   - To stop the capture, another thread stores a nonzero value into *stopFlag (a single atomic
  *     32-bit store). The call notices it within about 200 ms and returns ResultFinished.
  *   - *fileCount may be read at any time, also while the call runs: it is the number of the last
  *     packet file that has been completely written and closed, never one still being written.
- *   - Calls on different threads are independent; two calls given the same folder overwrite each
- *     other's files.
+ *   - Calls on different threads are independent, each into a folder of its own: a call into a
+ *     folder that another call, in this process or another, is capturing into is refused with
+ *     ResultRefused, *stopFlag and *fileCount untouched. The claim is a lock on the folder, which
+ *     leaves no file in it; it ends when the call returns or its process ends, however it ends.
+ *     A folder that cannot be claimed at all (one the caller may not open, or on a file system
+ *     without such locks) is captured into unclaimed.
  */
 #ifndef MIRROWEN_H
 #define MIRROWEN_H
@@ -83,8 +88,10 @@ extern "C" {
 /* The result of a call. ResultFinished is the only success. */
 enum MirrowenResult {
     ResultFinished = 1,      /* stopped by the flag, or the capture source ran out of packets */
-    ResultRefused = 2,       /* a bad argument, or a folder that neither exists nor can be
-                                created; *stopFlag and *fileCount are left untouched */
+    ResultRefused = 2,       /* a bad argument, a folder that neither exists nor can be
+                                created, or a folder that another call is capturing into (the
+                                system's reason then left as below); *stopFlag and *fileCount
+                                are left untouched */
     ResultAdapterFailed = 3, /* the adapter could not be opened; the capture library's error
                                 text has been shown to the user */
     ResultNotEthernet = 4,   /* the adapter opened but does not carry Ethernet */
@@ -101,8 +108,9 @@ enum MirrowenResult {
  * name, ...) or in GetLastError() (Windows: ERROR_DISK_FULL, ERROR_SHARING_VIOLATION, ...), set
  * after the call's own clean-up, so that the host reads it first thing after the return. A name
  * beyond the platform's path limit gives ENAMETOOLONG (ERROR_FILENAME_EXCED_RANGE), a file number
- * past 2147483647 EOVERFLOW (ERROR_ARITHMETIC_OVERFLOW). After any other result the value there
- * means nothing.
+ * past 2147483647 EOVERFLOW (ERROR_ARITHMETIC_OVERFLOW). On ResultRefused for a folder that another
+ * call is capturing into, the code left there is EBUSY (ERROR_SHARING_VIOLATION). After any other
+ * result the value there means nothing.
  *
  * adapterName: the capture source, "rpcap://" followed by the device name (the first 8 bytes
  *              are dropped whatever they are). At least 2 bytes.

@@ -12,10 +12,11 @@ namespace mirrowen::capture {
 // compared); a name of 8 bytes or fewer gives the empty device name.
 const char* DeviceName(const char* adapterName);
 
-// How a capture ended: its result code, and for ResultFileFailed the system's reason.
+// How a call ended: its result code, and the system's reason for ResultFileFailed and for a
+// refusal of the folder that another call holds.
 struct CaptureEnd {
     std::int32_t result = 0;
-    platform::SystemError fileError = platform::kNoError;
+    platform::SystemError systemError = platform::kNoError;
 };
 
 // One live capture of an adapter, from a successful open to its one close.

@@ -36,6 +36,24 @@ mirrowen::capture::CaptureEnd CaptureIntoFolder(const char* adapterName, const c
     return capture.StoreUntilStopped(stop, packetFiles);
 }
 
+// One capture per folder: two calls storing into one folder would overwrite each other's files.
+// The claim is held until the capture's clean-up is done, and a refused call leaves the host's
+// integers alone.
+mirrowen::capture::CaptureEnd CaptureIntoClaimedFolder(const char* adapterName,
+                                                       const char* folderPath, int32_t* stopFlag,
+                                                       int32_t* fileCount) {
+    using namespace mirrowen;
+    const folder::FolderClaim claim(folderPath);
+    if (claim.refusal() != platform::kNoError) return {ResultRefused, claim.refusal()};
+
+    // The only reset: a stop stored before this moment does not end the capture.
+    const HostInteger stop(stopFlag);
+    const HostInteger count(fileCount);
+    stop.Store(0);
+    count.Store(0);
+    return CaptureIntoFolder(adapterName, folderPath, stop, count);
+}
+
 }  // namespace
 
 // The call's steps, in their order; each early return releases what the steps before it took.
@@ -45,14 +63,10 @@ extern "C" int32_t MIRROWEN_CALL Mirrowen(const char* adapterName, void* /*reser
     if (!ArgumentsAreValid(adapterName, folderPath, stopFlag, fileCount)) return ResultRefused;
     if (!folder::PrepareOutputFolder(folderPath)) return ResultRefused;
 
-    // The only reset: a stop stored before this moment does not end the capture.
-    const HostInteger stop(stopFlag);
-    const HostInteger count(fileCount);
-    stop.Store(0);
-    count.Store(0);
-
-    const capture::CaptureEnd end = CaptureIntoFolder(adapterName, folderPath, stop, count);
-    // Last of all, once the clean-up's own calls are done: the host finds the reason on return.
-    if (end.result == ResultFileFailed) platform::LeaveSystemError(end.fileError);
+    const capture::CaptureEnd end =
+        CaptureIntoClaimedFolder(adapterName, folderPath, stopFlag, fileCount);
+    // Last of all, once the clean-up's own calls are done, the folder's release included: the
+    // host finds the reason on return.
+    if (end.systemError != platform::kNoError) platform::LeaveSystemError(end.systemError);
     return end.result;
 }

@@ -46,6 +46,16 @@ SystemError SetPacketFileTime(FileHandle file, CaptureTime time);
 SystemError ClosePacketFile(FileHandle file);
 SystemError RemovePacketFile(const char* path);
 
+// Claims the folder for one capture, so that no other call stores packet files there meanwhile:
+// refused, with the system's code for a file in use (EBUSY; ERROR_SHARING_VIOLATION on Windows),
+// while another claim on it is held, by this process or another. The claim is released by
+// ReleaseFolder, and by the system when its process ends, however it ends. A folder that cannot be
+// claimed at all (one the caller may not open so, or on a file system without such locks) is not
+// refused: `claim` is then kNoFile, as it is after a refusal.
+SystemError ClaimFolder(const char* path, FileHandle& claim);
+// Releases a claim; kNoFile holds none.
+void ReleaseFolder(FileHandle claim);
+
 // Leaves `error` where a host looks for the system's reason once the call has returned: errno, or
 // the calling thread's last-error value on Windows.
 void LeaveSystemError(SystemError error);

@@ -1,18 +1,24 @@
 // The module over the real capture library and the real file system, with one fault put in its
 // way per test: the file system fills up or turns read-only, the folder may not be written, no
-// descriptor is left for the adapter, a link holds the next packet file's name, the folder or the
-// adapter goes away. Whatever the fault, the call must end with its documented code, leave
-// no partial packet file and no descriptor open, and its file count must name exactly the complete
-// files on disk; a host that gets ResultFileFailed finds the system's reason in errno. Needs root.
-// Refused creates, short, interrupted and failed writes and closes are unit tests, played by the
-// system stand-in (unit/file_faults_test.cpp).
+// descriptor is left for the adapter, a link holds the next packet file's name, another process
+// captures into the folder, the folder or the adapter goes away. Whatever the fault, the call must
+// end with its documented code, leave no partial packet file and no descriptor open, and its file
+// count must name exactly the complete files on disk; a host that gets ResultFileFailed finds the
+// system's reason in errno. Needs root. Refused creates, short, interrupted and failed writes and
+// closes are unit tests, played by the system stand-in (unit/file_faults_test.cpp).
 #include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <filesystem>
+#include <new>
 #include <optional>
+#include <stdexcept>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -155,6 +161,89 @@ TEST_F(FaultMatrix, LinkAtTheNextNameEndsWithFileFailedAndLeavesTheLinkAndItsTar
     ExpectCompleteFilesOnly(folder, 2);
     EXPECT_TRUE(fs::is_symlink(link));
     EXPECT_EQ(ReadWholeFile(outside), kept);
+}
+
+// A call of Mirrowen in a child process of its own, its flag and count in memory shared with this
+// one. The child is killed (SIGKILL: no clean-up of its own) and reaped by Kill or the destructor,
+// and dies with this thread or after 60 s in any case.
+class CaptureInAnotherProcess {
+  public:
+    CaptureInAnotherProcess(MirrowenFunction function, const std::string& adapter,
+                            std::string folder) {
+        void* page = mmap(nullptr, sizeof(HostIntegers), PROT_READ | PROT_WRITE,
+                          MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+        if (page == MAP_FAILED) throw std::runtime_error("mmap failed");
+        shared_ = new (page) HostIntegers;
+        pid_ = fork();
+        if (pid_ < 0) throw std::runtime_error("fork failed");
+        if (pid_ == 0) {
+            prctl(PR_SET_PDEATHSIG, SIGKILL);
+            alarm(60);
+            function(adapter.c_str(), nullptr, folder.data(), &shared_->stopFlag,
+                     &shared_->fileCount);
+            _exit(0);
+        }
+    }
+    ~CaptureInAnotherProcess() {
+        Kill();
+        munmap(shared_, sizeof(HostIntegers));
+    }
+    CaptureInAnotherProcess(const CaptureInAnotherProcess&) = delete;
+    CaptureInAnotherProcess& operator=(const CaptureInAnotherProcess&) = delete;
+
+    bool Running() {
+        if (pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) != 0) pid_ = -1;  // reaped: never killed
+        return pid_ > 0;
+    }
+    std::int64_t FileCount() const {
+        return std::atomic_ref<std::int32_t>(shared_->fileCount).load();
+    }
+    void Kill() {
+        if (pid_ <= 0) return;
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+    }
+
+  private:
+    struct HostIntegers {
+        std::int32_t stopFlag = 1;
+        std::int32_t fileCount = -1;
+    };
+    HostIntegers* shared_ = nullptr;
+    pid_t pid_ = -1;
+};
+
+// The folder is claimed by the other process's call for as long as that process lives, and given
+// up by its death, however it dies.
+TEST_F(FaultMatrix, FolderCapturedIntoByAnotherProcessIsRefusedUntilThatProcessIsKilled) {
+    const fs::path folder = scratch_.path() / "captures";
+    MakeNetwork();
+    CaptureInAnotherProcess other(module_.function(), VethNamespace::CaptureAdapter(),
+                                  folder.string());
+    ASSERT_GT(WaitUntilCapturing(
+                  *sender_, [&] { return other.Running(); }, [&] { return other.FileCount(); })
+                  .stored,
+              0);
+
+    {
+        // On a thread of its own, so that a call that is not refused is stopped in time.
+        CaptureRun refused = StartCapture(folder);
+        ASSERT_EQ(refused.WaitForResult(kCallLimit), ResultRefused);
+        EXPECT_EQ(refused.ErrnoAtReturn(), EBUSY);
+        EXPECT_EQ(std::atomic_ref<std::int32_t>(*refused.StopFlag()).load(), 1);
+        EXPECT_EQ(refused.FileCount(), -1);
+    }
+
+    other.Kill();
+    CaptureRun run = StartCapture(folder);
+    EXPECT_GT(run.WaitUntilCapturing(*sender_).stored, 0);
+    run.Stop();
+    EXPECT_EQ(run.WaitForResult(kCallLimit), ResultFinished);
+    // Past its count, files of the killed call may remain.
+    for (int number = 1; number <= run.FileCount(); ++number) {
+        EXPECT_TRUE(IsIntactFrame(ReadWholeFile(PacketFile(folder, number)))) << number;
+    }
 }
 
 TEST_F(FaultMatrix, FolderRemovedDuringTheCaptureEndsWithFileFailedAndIsNotRecreated) {

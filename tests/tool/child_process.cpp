@@ -7,7 +7,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
+#include <fstream>
 #include <stdexcept>
+#include <string>
+#include <thread>
 
 namespace mirrowen::tooltest {
 
@@ -71,7 +75,8 @@ void ChildProcess::Reap(bool block) {
         reaped = waitpid(pid_, &waitStatus, block ? 0 : WNOHANG);
     } while (reaped < 0 && errno == EINTR);
     if (reaped == pid_) {
-        status_ = WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : -1;
+        if (WIFEXITED(waitStatus)) status_ = WEXITSTATUS(waitStatus);
+        if (WIFSIGNALED(waitStatus)) status_ = kSignalStatusBase + WTERMSIG(waitStatus);
         pid_ = -1;
     }
 }
@@ -83,6 +88,21 @@ bool ChildProcess::Running() {
 
 void ChildProcess::Signal(int signalNumber) {
     if (pid_ > 0) kill(pid_, signalNumber);
+}
+
+bool ChildProcess::WaitUntilTaken(int signalNumber) {
+    const std::uint64_t bit = std::uint64_t{1} << (signalNumber - 1);
+    for (int wait = 0; wait < 1000 && pid_ > 0; ++wait) {
+        // Signals sent to the process wait in its shared set, "ShdPnd:" and a hexadecimal mask.
+        std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+        std::uint64_t pending = 0;
+        for (std::string line; std::getline(status, line);) {
+            if (line.starts_with("ShdPnd:")) pending = std::stoull(line.substr(7), nullptr, 16);
+        }
+        if ((pending & bit) == 0) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return false;
 }
 
 bool ChildProcess::WaitForExit(std::chrono::milliseconds timeout) {

@@ -21,11 +21,16 @@ class ChildProcess {
 
     bool Running();
     void Signal(int signalNumber);
+    // Waits, within a bound, until a signal sent to the child has been taken (is no longer pending
+    // for it); false if it is still pending then.
+    bool WaitUntilTaken(int signalNumber);
     // Collects output until the child exits; false if it is still running after timeout (it is
     // then killed).
     bool WaitForExit(std::chrono::milliseconds timeout);
 
-    // The exit status, or -1 if the child did not exit normally.
+    // The exit status as a shell reports it: 128 + the signal's number for a child that a signal
+    // ended; -1 while it has not ended.
+    static constexpr int kSignalStatusBase = 128;
     int Status() const { return status_; }
     const std::string& Output() const { return output_; }
     const std::string& Errors() const { return errors_; }

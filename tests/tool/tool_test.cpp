@@ -61,7 +61,7 @@ void WritePacketFile(const fs::path& path, const Bytes& bytes, timespec modified
 // The file count of the capture summary, or -1 without one.
 int SummaryCount(const std::string& output) {
     std::smatch match;
-    static const std::regex kSummary(R"(Captured (\d+) packet files)");
+    static const std::regex kSummary(R"(Captured (\d+) packet files?)");
     return std::regex_search(output, match, kSummary) ? std::stoi(match[1]) : -1;
 }
 
@@ -158,6 +158,23 @@ TEST_F(ToolTest, ListShowsEveryAdapterAndWhetherItCarriesEthernet) {
         << list.output;
     EXPECT_TRUE(links[AdapterName("any")].starts_with("not Ethernet")) << list.output;
     EXPECT_EQ(Tool({"-D"}).output, list.output);
+
+    // What cannot be opened is not known to be anything: without the right to capture (with a
+    // line saying so), or while it is down.
+    const std::vector<std::string> withoutCaptureRights = {
+        "--inh-caps=-all", "--bounding-set=-net_raw,-net_admin", MIRROWEN_TOOL, "list"};
+    const Finished forbidden = tooltest::Run("setpriv", withoutCaptureRights);
+    network.BringCaptureEndDown();
+    const Finished down = Tool({"list"});
+    for (const Finished* unopened : {&forbidden, &down}) {
+        ASSERT_EQ(unopened->status, 0) << unopened->errors;
+        EXPECT_TRUE(std::regex_search(
+            unopened->output,
+            std::regex("(^|\n)" + testing::VethNamespace::CaptureAdapter() + " +unknown ")))
+            << unopened->output;
+    }
+    EXPECT_NE(forbidden.errors.find("shows only when it can be opened"), std::string::npos)
+        << forbidden.errors;
 }
 
 // On a veth pair of the test's own nothing but the test's frames arrive. Twice as many frames as
@@ -363,6 +380,17 @@ TEST_F(ToolTest, StopSignalsEndTheCaptureWithASummary) {
                   std::string::npos)
             << capture.Errors();
     }
+    // A second Ctrl-C, before the first has stopped the capture, ends the program at once, with
+    // the status the help gives for it.
+    ChildProcess capture(MIRROWEN_TOOL, {"capture", "-i", testing::VethNamespace::CaptureAdapter(),
+                                         "-o", (scratch_ / "twice").string()});
+    ASSERT_GT(WaitUntilCapturing(capture, sender, scratch_ / "twice"), 0);
+    capture.Signal(SIGINT);
+    ASSERT_TRUE(capture.WaitUntilTaken(SIGINT));  // else the two would be one
+    capture.Signal(SIGINT);
+    ASSERT_TRUE(capture.WaitForExit(30s)) << "the capture did not end";
+    EXPECT_EQ(capture.Status(), tool::kExitSecondStopRequest) << capture.Errors();
+    EXPECT_EQ(SummaryCount(capture.Output()), -1) << capture.Output();
 }
 
 // The start line names the adapter, the folder and the ring that -B asked for, and what is never
@@ -394,6 +422,19 @@ TEST_F(ToolTest, BadCommandLinesGetOneLineEach) {
     fs::create_directory(oneFrame);
     testing::WriteWholeFile(PacketFile(oneFrame, 1), testing::PatternBytes(100));
     const std::string unreachablePcap = (scratch_ / "no-such-folder" / "x.pcap").string();
+    // Earlier captures that --replace cannot take away whole: one with a folder at a packet
+    // file's name, one so near the path limit that no other file's name fits; neither loses a file.
+    const fs::path withFolder = scratch_ / "with-a-folder";
+    fs::create_directories(withFolder / PacketFileName(3));
+    fs::path nearLimit = scratch_;
+    while (nearLimit.string().size() < 4080 - 201) nearLimit /= std::string(200, 'n');
+    nearLimit /= std::string(4080 - nearLimit.string().size() - 1, 'n');
+    fs::create_directories(nearLimit);
+    for (const fs::path& folder : {withFolder, nearLimit}) {
+        for (int number = 1; number <= 2; ++number) {
+            testing::WriteWholeFile(PacketFile(folder, number), testing::PatternBytes(100));
+        }
+    }
     struct Case {
         std::vector<std::string> arguments;
         int status;
@@ -420,10 +461,20 @@ TEST_F(ToolTest, BadCommandLinesGetOneLineEach) {
         {{"capture", "-i", ""}, tool::kExitUsage, "--adapter: the adapter name is empty"},
         {{"capture", "-i", "rpcap://"}, tool::kExitUsage, "rpcap:// names no adapter"},
         {{"capture", "--library", ""}, tool::kExitUsage, "--library: the module path is empty"},
-        {{"capture", "-c", "0"}, tool::kExitUsage, "--count: Value 0 not in range"},
+        {{"capture", "-c", "0"},
+         tool::kExitUsage,
+         "--count: '0' is not a whole number from 1 to 2147483647"},
+        {{"capture", "-c"}, tool::kExitUsage, "--count needs a value"},
         {{"capture", "--duration", "1x"}, tool::kExitUsage, "'1x' is not a duration"},
         {{"capture", "--duration", "0s"}, tool::kExitUsage, "'0s' is not a duration"},
-        {{"capture", "-B", "2048"}, tool::kExitUsage, "--buffer-size: Value 2048 not in range"},
+        // Past the longest duration only when an hour is 3600 s.
+        {{"capture", "-o", file, "--duration", "2778h"},
+         tool::kExitUsage,
+         "'2778h' is not a duration"},
+        {{"capture", "-B", "2048"},
+         tool::kExitUsage,
+         "--buffer-size: '2048' is not a whole number from 1 to 2047"},
+        {{"capture", "-B", "abc"}, tool::kExitUsage, "--buffer-size: 'abc' is not a whole number"},
         {{"capture", "--no-such-option"}, tool::kExitUsage, "--no-such-option"},
         {{"export", "", "x.pcap"}, tool::kExitUsage, "FOLDER: the folder path is empty"},
         {{"export", scratch_.string(), ""}, tool::kExitUsage, "OUTPUT: the output file name"},
@@ -431,7 +482,14 @@ TEST_F(ToolTest, BadCommandLinesGetOneLineEach) {
         {{}, tool::kExitUsage, "a command (list, capture, export or demo) or -D is required"},
         {{"capture", "-o", "/", "-c", "5", "--duration", "5m", "-B", "2047", "-q"},
          refused,
-         "the output folder / cannot be used: the capture module takes no folder path shorter"},
+         "the output folder / cannot be used: it is the root folder"},
+        {{"capture", "-o", "//"}, refused, "the output folder // cannot be used: it is the root"},
+        {{"capture", "-o", withFolder.string(), "--replace"},
+         refused,
+         PacketFile(withFolder, 3).string() + " is a folder, not a packet file"},
+        {{"capture", "-o", nearLimit.string(), "--replace"},
+         refused,
+         "no file can be written in it: File name too long"},
         {{"capture", "-o", file, "--duration", "1.5h"}, refused, "it is a file, not a folder"},
         {{"capture", "-o", orphan, "--duration", "30"},
          refused,
@@ -476,6 +534,9 @@ TEST_F(ToolTest, BadCommandLinesGetOneLineEach) {
         EXPECT_EQ(run.output, "");
     }
     EXPECT_FALSE(fs::exists(orphan));
+    for (const fs::path& folder : {withFolder, nearLimit}) {
+        EXPECT_EQ(testing::PacketFileNumbers(folder), (std::vector<int>{1, 2})) << folder;
+    }
     EXPECT_FALSE(fs::exists(unstarted));
     EXPECT_FALSE(fs::exists(unwrittenPcap));
 }
@@ -483,8 +544,9 @@ TEST_F(ToolTest, BadCommandLinesGetOneLineEach) {
 // Adapters and folders a capture cannot use, each refused with its cause and status: an adapter
 // that is missing or down or that the user may not capture on (advice from libpcap's status), one
 // that carries no Ethernet (a tun device, "any"), and, before the capture starts, a folder that
-// holds an earlier capture (left as it is), one on a read-only or a full file system, and one the
-// user may not write into.
+// another capture is writing into (its files left alone, --replace or not), one that holds an
+// earlier capture (left as it is), one on a read-only or a full file system, and one the user may
+// not write into.
 TEST_F(ToolTest, AdaptersAndFoldersACaptureCannotUseAreRefusedWithTheirCause) {
     if (const std::string why = Unable(kCapture); !why.empty()) GTEST_SKIP() << why;
     const testing::VethNamespace network;
@@ -512,6 +574,11 @@ TEST_F(ToolTest, AdaptersAndFoldersACaptureCannotUseAreRefusedWithTheirCause) {
         "--inh-caps=-all", "--bounding-set=-dac_override,-dac_read_search,-fowner"};
     const std::vector<std::string> withoutCaptureRights = {"--inh-caps=-all",
                                                            "--bounding-set=-net_raw,-net_admin"};
+    const testing::FrameSender sender(testing::VethNamespace::kSendEnd);
+    const fs::path busy = scratch_ / "busy";
+    ChildProcess running(MIRROWEN_TOOL, {"capture", "-i", veth, "-o", busy.string()});
+    const int busyFiles = WaitUntilCapturing(running, sender, busy);
+    ASSERT_GT(busyFiles, 0) << running.Errors();
 
     struct Case {
         std::vector<std::string> arguments;
@@ -531,6 +598,9 @@ TEST_F(ToolTest, AdaptersAndFoldersACaptureCannotUseAreRefusedWithTheirCause) {
         {{"capture", "-i", "any", "-o", (scratch_ / "c").string()},
          kExitCaptureBase + ResultNotEthernet,
          {"rpcap://any does not carry Ethernet"}},
+        {{"capture", "-i", veth, "-o", busy.string(), "--replace"},
+         refused,
+         {"another capture is writing into " + busy.string()}},
         {{"capture", "-i", veth, "-o", earlier.string()},
          refused,
          {"already holds 2 packet files (1.hda to 2.hda) of an earlier capture", "--replace"}},
@@ -565,7 +635,15 @@ TEST_F(ToolTest, AdaptersAndFoldersACaptureCannotUseAreRefusedWithTheirCause) {
         for (const std::string& message : failure.messages) {
             EXPECT_NE(run.errors.find(message), std::string::npos) << run.errors;
         }
+        // None of them started: nothing claims it did.
+        EXPECT_EQ(run.errors.find("Capturing on"), std::string::npos) << run.errors;
     }
+    // The folders the tool made for captures that never started are gone, and with them the file
+    // it tried each with.
+    for (const char* unstarted : {"a", "b", "c", "e"}) {
+        EXPECT_FALSE(fs::exists(scratch_ / unstarted)) << unstarted;
+    }
+    EXPECT_EQ(testing::PacketFileNumbers(busy).size(), static_cast<std::size_t>(busyFiles));
     EXPECT_EQ(testing::PacketFileNumbers(earlier), (std::vector<int>{1, 2}));
     EXPECT_TRUE(fs::is_empty(readOnlyFolder));
 
@@ -575,6 +653,7 @@ TEST_F(ToolTest, AdaptersAndFoldersACaptureCannotUseAreRefusedWithTheirCause) {
     EXPECT_NE(down.errors.find("the adapter is down; bring it up (ip link set mwcap0 up)"),
               std::string::npos)
         << down.errors;
+    EXPECT_FALSE(fs::exists(scratch_ / "d"));
 }
 
 // A packet file that cannot be written ends the capture with its status and the system's reason:
@@ -611,6 +690,18 @@ TEST_F(ToolTest, APacketFileThatCannotBeWrittenIsToldWithTheSystemsReason) {
         ASSERT_TRUE(capture.WaitForExit(30s)) << "the capture did not end";
         EXPECT_EQ(capture.Status(), kExitCaptureBase + ResultFileFailed) << capture.Errors();
         EXPECT_NE(capture.Errors().find(reason), std::string::npos) << capture.Errors();
+        // The line names the file that failed, the one after the last complete file.
+        std::smatch named;
+        ASSERT_TRUE(std::regex_search(
+            capture.Errors(), named,
+            std::regex(R"(cannot write packet file (\d+)\.hda in .* \((\d+) files were written)")))
+            << capture.Errors();
+        const int written = std::stoi(named[2]);
+        EXPECT_EQ(std::stoi(named[1]), written + 1) << capture.Errors();
+        ExpectPacketFiles(folder, written);
+        if (folder == linked) {
+            EXPECT_EQ(written, probes);
+        }
     }
 }
 

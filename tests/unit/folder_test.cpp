@@ -1,16 +1,34 @@
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <cerrno>
+#endif
+
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <filesystem>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <utility>
+#include <vector>
 
 #include "scripted_capture.h"
 
 namespace mirrowen::testing {
 namespace {
 
+using namespace std::chrono_literals;
 namespace fs = std::filesystem;
+
+// What a call into a folder that another call is capturing into finds as the system's reason.
+#if defined(_WIN32)
+constexpr std::uint32_t kFolderInUse = ERROR_SHARING_VIOLATION;
+#else
+constexpr std::uint32_t kFolderInUse = EBUSY;
+#endif
 
 // What stands at caps, the folder most rows name, before the call: nothing, a folder holding a
 // note, or a file.
@@ -111,6 +129,61 @@ INSTANTIATE_TEST_SUITE_P(
         FolderCase{"OneByteLongerIsRefusedAfterTheCut", "<too long>/", Before::Nothing,
                    ResultRefused, "<too long>", false}),
     [](const auto& row) { return std::string(row.param.name); });
+
+using OutputFolder = ScriptedCapture;
+
+// A call that has stored one frame is held in its next read while a second call is made into its
+// folder, from the folder itself as the process's working folder (a host started there).
+TEST_F(OutputFolder, AFolderBeingCapturedIntoIsRefusedUntilThatCallEnds) {
+    struct HeldRead {
+        std::atomic<bool> reached{false};
+        std::atomic<bool> released{false};
+    } held;
+    StandInOnRead(
+        [](int readNumber, void* context) {
+            auto& held = *static_cast<HeldRead*>(context);
+            if (readNumber != 2) return;
+            held.reached = true;
+            for (int waits = 0; waits < 10000 && !held.released; ++waits) {
+                std::this_thread::sleep_for(1ms);
+            }
+        },
+        &held);
+    QueueFrame(PatternBytes(64));
+    QueueFrame(PatternBytes(64, 1));
+    fs::create_directory(folder_);
+    const fs::path workingFolder = fs::current_path();
+    fs::current_path(folder_);
+
+    std::int32_t firstResult = 0;
+    std::int32_t firstStopFlag = 1;
+    std::int32_t firstFileCount = -1;
+    std::thread first([&] {
+        std::string folder = folder_.string();
+        firstResult = Mirrowen(AdapterName("eth0").c_str(), nullptr, folder.data(), &firstStopFlag,
+                               &firstFileCount);
+    });
+    for (int waits = 0; waits < 10000 && !held.reached; ++waits) std::this_thread::sleep_for(1ms);
+    EXPECT_TRUE(held.reached);
+    // Only calls are shut out: the folder is listed and its file read meanwhile.
+    EXPECT_EQ(PacketFileNumbers(folder_), std::vector<int>{1});
+    EXPECT_EQ(ReadWholeFile(PacketFile(1)), PatternBytes(64));
+    EXPECT_EQ(Capture(), ResultRefused);
+    EXPECT_EQ(systemError_, kFolderInUse);
+    EXPECT_EQ(stopFlag_, 1);
+    EXPECT_EQ(fileCount_, -1);
+    EXPECT_EQ(StandInOpenCount(), 1);
+    held.released = true;
+    first.join();
+    EXPECT_EQ(firstResult, ResultFinished);
+    EXPECT_EQ(firstFileCount, 2);
+
+    QueueFrame(PatternBytes(64, 2));
+    EXPECT_EQ(Capture(), ResultFinished);
+    EXPECT_EQ(fileCount_, 1);
+    EXPECT_EQ(ReadWholeFile(PacketFile(1)), PatternBytes(64, 2));
+    fs::current_path(workingFolder);
+}
 
 }  // namespace
 }  // namespace mirrowen::testing

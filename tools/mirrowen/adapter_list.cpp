@@ -61,7 +61,8 @@ int ListAdapters() {
                             FlagText(adapter), adapter.description});
     }
     if (adapters.empty()) {
-        std::cerr << "mirrowen: libpcap found no adapters; " << platform::kNoAdaptersHint << '\n';
+        std::cerr << "mirrowen: " << platform::kCaptureLibrary << " found no adapters; "
+                  << platform::kNoAdaptersHint << '\n';
         return kExitFailure;
     }
 

@@ -48,6 +48,21 @@ CLI::Validator StandardOutputOnly() {
             "", "-"};
 }
 
+CLI::Validator WholeNumber(std::int64_t lowest, std::int64_t highest) {
+    return {[lowest, highest](const std::string& value) {
+                std::int64_t number = 0;
+                const auto [end, error] =
+                    std::from_chars(value.data(), value.data() + value.size(), number);
+                if (!value.empty() && error == std::errc{} && end == value.data() + value.size() &&
+                    number >= lowest && number <= highest) {
+                    return std::string();
+                }
+                return "'" + value + "' is not a whole number from " + std::to_string(lowest) +
+                       " to " + std::to_string(highest);
+            },
+            "", "whole number"};
+}
+
 std::optional<double> DurationSeconds(std::string_view text) {
     double unit = 1;
     for (const DurationUnit& candidate : kDurationUnits) {
@@ -83,6 +98,10 @@ CLI::Validator DurationArgument() {
 
 std::string OneLineFailure(const CLI::App* app, const CLI::Error& error) {
     std::string text = error.what();
+    // CLI11 words it "--count: 1 required N missing".
+    if (dynamic_cast<const CLI::ArgumentMismatch*>(&error) != nullptr) {
+        text = text.substr(0, text.find(':')) + " needs a value";
+    }
     std::replace(text.begin(), text.end(), '\n', ' ');
     std::string help = "mirrowen";
     for (const CLI::App* command : app->get_subcommands()) help += " " + command->get_name();

@@ -4,6 +4,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,6 +19,10 @@ CLI::Validator AdapterArgument();
 
 // -w's value: only "-", standard output; a pcap file of the capture is the export's.
 CLI::Validator StandardOutputOnly();
+
+// A whole number from `lowest` to `highest`, for an option whose value names it (CLI11's own range
+// check calls a word out of range).
+CLI::Validator WholeNumber(std::int64_t lowest, std::int64_t highest);
 
 // A duration: seconds ("30", "30s", "0.5"), minutes ("5m") or hours ("1h"), from 1 ms to
 // kLongestDurationSeconds.

@@ -22,6 +22,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// A capture not live after this long is setting up its ring, which can take the kernel seconds.
+constexpr auto kSetupTold = std::chrono::milliseconds(500);
+
 // The two integers of the host protocol.
 alignas(std::atomic_ref<std::int32_t>::required_alignment) std::int32_t stopFlag = 0;
 alignas(std::atomic_ref<std::int32_t>::required_alignment) std::int32_t fileCount = 0;
@@ -71,15 +74,27 @@ std::string StopText(const CaptureOutcome& outcome) {
     return "the capture source ended";
 }
 
-// "Capturing on rpcap://eth0 into /x/captures with a 384 MiB capture ring; frames of 60 bytes or
-// fewer are not stored." The ring as the module will ask for it, with the setting made for it.
-void ShowStartLine(const CaptureRequest& request) {
+// "384 MiB capture ring", as the module will ask for it with the setting made for it; a -B that
+// the memory bound cut is said with both sizes.
+std::string RingText(const CaptureRequest& request) {
     constexpr std::size_t kMiB = std::size_t{1} << 20;
     const std::size_t ringBytes = capture::CaptureBufferBytes();
-    const std::string ring = ringBytes != 0 ? std::to_string(ringBytes / kMiB) + " MiB capture ring"
-                                            : "capture ring of libpcap's default size";
+    std::string ring =
+        ringBytes != 0
+            ? std::to_string(ringBytes / kMiB) + " MiB capture ring"
+            : "capture ring of " + std::string(platform::kCaptureLibrary) + "'s default size";
+    if (request.bufferMiB && ringBytes < static_cast<std::size_t>(*request.bufferMiB) * kMiB) {
+        ring += " (-B asked for " + std::to_string(*request.bufferMiB) +
+                " MiB; the ring never takes more than a sixteenth of the machine's memory)";
+    }
+    return ring;
+}
+
+// "Capturing on rpcap://eth0 into /x/captures with a 384 MiB capture ring; frames of 60 bytes or
+// fewer are not stored."
+void ShowStartLine(const CaptureRequest& request) {
     std::cerr << "Capturing on " << request.adapterName << " into " << request.folderPath
-              << " with a " << ring << "; frames of " << kLargestUnstoredFrame
+              << " with a " << RingText(request) << "; frames of " << kLargestUnstoredFrame
               << " bytes or fewer are not stored." << std::endl;
 }
 
@@ -108,7 +123,6 @@ CaptureOutcome RunCapture(MirrowenFunction mirrowen, const CaptureRequest& reque
         platform::SetEnvironmentValue(capture::kCaptureBufferVariable,
                                       std::to_string(*request.bufferMiB));
     }
-    if (!request.quiet) ShowStartLine(request);
 
     // A progress line redrawn with "\r" would garble frame lines on the same terminal: then only
     // the plain line at the end is printed.
@@ -118,7 +132,21 @@ CaptureOutcome RunCapture(MirrowenFunction mirrowen, const CaptureRequest& reque
     // The module overwrites a stop stored before its own reset, so the watching loop stores the
     // stop again for as long as a request is recorded.
     const platform::StopRequests stopRequests(stopFlag);
-    const Clock::time_point start = Clock::now();
+    // The call blocks from its folder step to its end and signals nothing in between: the capture
+    // is live once the system shows the module's capture open on an adapter that carries Ethernet
+    // (the module's last check, which follows its open at once) and the call is still running a
+    // pass later. The start line, the duration and the rate count from then. Where the system
+    // shows no open (Windows, where it answers yes before the call), the capture counts as live
+    // from the call.
+    const std::string device = request.adapterName.substr(kAdapterPrefix.size());
+    std::optional<Clock::time_point> live;
+    const auto becomeLive = [&live, &request] {
+        live = Clock::now();
+        if (!request.quiet) ShowStartLine(request);
+        if (request.whenLive) request.whenLive();
+    };
+    const Clock::time_point called = Clock::now();
+    if (platform::CaptureIsOpenInProcess(device)) becomeLive();
     std::thread worker;
     std::optional<FrameViewer> viewer;
     std::optional<FrameStream> stream;
@@ -151,18 +179,32 @@ CaptureOutcome RunCapture(MirrowenFunction mirrowen, const CaptureRequest& reque
                            platform::BinaryOutput());
         }
     }
-    Clock::time_point lastProgress = start;
+    bool openSeen = false;
+    bool setupTold = false;
+    Clock::time_point lastProgress = called;
     while (!finished.load()) {
         std::this_thread::sleep_for(20ms);
         const std::int32_t files = count.load();
-        const double seconds = SecondsSince(start);
+        if (!live) {
+            if (openSeen && !finished.load()) {
+                becomeLive();
+                lastProgress = *live;
+            }
+            openSeen = platform::CaptureIsOpenInProcess(device);
+            if (!live && !setupTold && !request.quiet && Clock::now() - called >= kSetupTold) {
+                std::cerr << "Setting up the capture ring on " << request.adapterName << " ..."
+                          << std::endl;
+                setupTold = true;
+            }
+        }
+        const double seconds = live ? SecondsSince(*live) : 0;
         if (outcome.reason == StopReason::None) {
             if (const int stopRequest = stopRequests.Received(); stopRequest != 0) {
                 outcome.reason = StopReason::Request;
                 outcome.stopRequest = stopRequest;
             } else if (request.fileLimit && files >= *request.fileLimit) {
                 outcome.reason = StopReason::FileLimit;
-            } else if (request.durationSeconds && seconds >= *request.durationSeconds) {
+            } else if (live && request.durationSeconds && seconds >= *request.durationSeconds) {
                 outcome.reason = StopReason::Duration;
             } else if (viewer && viewer->OutputFailed()) {
                 outcome.reason = StopReason::OutputClosed;
@@ -171,7 +213,7 @@ CaptureOutcome RunCapture(MirrowenFunction mirrowen, const CaptureRequest& reque
             }
         }
         if (outcome.reason != StopReason::None) stop.store(1);
-        if (overwriteProgress && Clock::now() - lastProgress >= 250ms) {
+        if (live && overwriteProgress && Clock::now() - lastProgress >= 250ms) {
             ShowProgress(files, seconds, true);
             lastProgress = Clock::now();
         }
@@ -188,10 +230,19 @@ CaptureOutcome RunCapture(MirrowenFunction mirrowen, const CaptureRequest& reque
         RemovePacketFiles(request.folderPath, limit + 1, outcome.files);
         outcome.files = limit;
     }
-    outcome.seconds = SecondsSince(start);
+    outcome.seconds = live ? SecondsSince(*live) : 0;
+    // A folder made for a capture that never started goes again, as it came.
+    if (request.folderCreated &&
+        (outcome.result == ResultRefused || outcome.result == ResultAdapterFailed ||
+         outcome.result == ResultNotEthernet)) {
+        if (const int error = platform::RemoveEmptyFolder(request.folderPath); error != 0) {
+            std::cerr << "mirrowen: cannot remove the folder " << request.folderPath
+                      << " made for this capture: " << platform::SystemErrorText(error) << '\n';
+        }
+    }
     if (stream) stream->Finish();
     if (viewer) viewer->Finish();
-    if (overwriteProgress) std::cerr << "\r\033[K";
+    if (live && overwriteProgress) std::cerr << "\r\033[K";
     if (outcome.result == ResultFinished && !request.quiet) {
         ShowProgress(outcome.files, outcome.seconds, false);
     }
@@ -208,11 +259,16 @@ int ReportCapture(const CaptureRequest& request, const CaptureOutcome& outcome) 
                 timing, std::snprintf(timing, sizeof timing, "%.1f s", outcome.seconds));
             // With -w -, standard output carries the frames' stream alone.
             (request.streamFrames ? std::cerr : std::cout)
-                << "Captured " << outcome.files << " packet files from " << adapter << " into "
-                << folder << " in " << duration << "; " << StopText(outcome) << ".\n";
+                << "Captured " << outcome.files
+                << (outcome.files == 1 ? " packet file" : " packet files") << " from " << adapter
+                << " into " << folder << " in " << duration << "; " << StopText(outcome) << ".\n";
             return kExitSuccess;
         }
         case ResultRefused:
+            if (outcome.systemError == platform::kFolderInUseError) {
+                RefuseFolderInUse(folder);
+                break;
+            }
             // The tool's own check passed a moment before: the folder went or changed meanwhile.
             std::cerr << "mirrowen: the capture module refused the output folder " << folder
                       << ": it is no longer a folder and could not be created again\n";

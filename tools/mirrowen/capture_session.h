@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -25,6 +26,9 @@ struct CaptureRequest {
     bool quiet = false;                        // no start line and no progress line
     // With showFrames or streamFrames: only the frames it matches.
     const FrameFilter* showFilter = nullptr;
+    bool folderCreated = false;  // made for this capture: removed if it never starts
+    // Called once, on the watching thread, when the capture is live.
+    std::function<void()> whenLive;
 };
 
 enum class StopReason { None, Request, FileLimit, Duration, OutputClosed, ViewerEnded };
@@ -43,8 +47,9 @@ struct CaptureOutcome {
 // Prepends "rpcap://" unless the name already carries it, so "lo" and "rpcap://lo" both work.
 std::string AdapterSourceName(const std::string& name);
 
-// Runs the capture to its end, after a start line on stderr that names the adapter, the folder and
-// the capture ring, unless quiet. Ctrl-C (and on POSIX SIGTERM and SIGHUP, on Windows the
+// Runs the capture to its end. Once it is live (the adapter open), a start line on stderr names
+// the adapter, the folder and the capture ring, unless quiet; a folder made for it that it never
+// used is removed. Ctrl-C (and on POSIX SIGTERM and SIGHUP, on Windows the
 // console's other control events) requests a stop while it runs; a second one ends the process
 // at once.
 CaptureOutcome RunCapture(MirrowenFunction mirrowen, const CaptureRequest& request);

@@ -1,8 +1,10 @@
 #include "demo.h"
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <iostream>
 #include <stop_token>
 #include <string>
@@ -24,32 +26,27 @@ using namespace std::chrono_literals;
 constexpr int kDatagrams = 20;
 constexpr std::size_t kDatagramSize = 300;  // frames well over the 60 bytes the capture skips
 constexpr auto kDatagramSpacing = 100ms;
-// Opening the capture with its large buffer can take the kernel half a second or more.
-constexpr int kLongestWaitForTheCapture = 50;  // times kDatagramSpacing
 constexpr double kCaptureSeconds = 4.5;
+// Setting up the capture's ring can take the kernel seconds.
+constexpr auto kLongestWaitForTheCapture = 30s;
 
-// Sends UDP datagrams to a socket of its own on 127.0.0.1, never anywhere else: one now and then
-// until the capture has stored the first (it is running then), and then kDatagrams of them.
-void SendLoopbackTraffic(const std::stop_token& stop, const std::filesystem::path& firstFile) {
+// Sends kDatagrams UDP datagrams to a socket of its own on 127.0.0.1, never anywhere else, once
+// the capture is live.
+void SendLoopbackTraffic(const std::stop_token& stop, const std::atomic<bool>& live) {
     const platform::LoopbackSender sender;
     if (!sender.Ready()) return;
-    // The text, then zero bytes up to the datagram's size.
-    const auto send = [&](const std::string& text) {
+    const auto givenUp = std::chrono::steady_clock::now() + kLongestWaitForTheCapture;
+    while (!live.load() && !stop.stop_requested() && std::chrono::steady_clock::now() < givenUp) {
+        std::this_thread::sleep_for(10ms);
+    }
+    for (int index = 1; index <= kDatagrams && live.load() && !stop.stop_requested(); ++index) {
+        // The text, then zero bytes up to the datagram's size.
         std::array<char, kDatagramSize> payload{};
+        const std::string text =
+            "Mirrowen demo datagram " + std::to_string(index) + " of " + std::to_string(kDatagrams);
         text.copy(payload.data(), payload.size());
         sender.Send(payload);
         std::this_thread::sleep_for(kDatagramSpacing);
-    };
-    std::error_code error;
-    for (int wait = 0; wait < kLongestWaitForTheCapture && !stop.stop_requested() &&
-                       !std::filesystem::exists(firstFile, error);
-         ++wait) {
-        send("Mirrowen demo: is the capture running? (" + std::to_string(wait) + ", then " +
-             std::to_string(kDatagrams) + " datagrams)");
-    }
-    for (int index = 1; index <= kDatagrams && !stop.stop_requested(); ++index) {
-        send("Mirrowen demo datagram " + std::to_string(index) + " of " +
-             std::to_string(kDatagrams));
     }
 }
 
@@ -68,7 +65,8 @@ int RunDemo(MirrowenFunction mirrowen, const std::string& outputFolder,
         return kExitFailure;
     }
     // The export is to hold this run's frames only: an earlier demo's packet files go.
-    if (const int status = PrepareCaptureFolder(captures.string(), true, true);
+    bool created = false;  // by create_directories, above
+    if (const int status = PrepareCaptureFolder(captures.string(), true, true, created);
         status != kExitSuccess) {
         return status;
     }
@@ -79,12 +77,14 @@ int RunDemo(MirrowenFunction mirrowen, const std::string& outputFolder,
     request.durationSeconds = kCaptureSeconds;
     request.showFrames = viewer.has_value();
     request.viewer = viewer;
-    std::cout << "Capturing on " << request.adapterName << " for " << kCaptureSeconds
-              << " s while sending " << kDatagrams << " UDP datagrams to 127.0.0.1 ..."
-              << std::endl;
+    std::cout << "The demo sends " << kDatagrams
+              << " UDP datagrams to 127.0.0.1 once the capture is live, and stops it after "
+              << kCaptureSeconds << " s." << std::endl;
+    std::atomic<bool> live{false};
+    request.whenLive = [&live] { live.store(true); };
     CaptureOutcome outcome;
     {
-        const std::jthread traffic(SendLoopbackTraffic, captures / PacketFileName(1));
+        const std::jthread traffic(SendLoopbackTraffic, std::cref(live));
         outcome = RunCapture(mirrowen, request);
     }
     const int captureStatus = ReportCapture(request, outcome);

@@ -18,6 +18,18 @@ inline constexpr int kExitFramesSkipped =
     4;                                       // export: pcap written, but numbers missing or skipped
 inline constexpr int kExitCaptureBase = 10;  // capture: 10 + the module's result code (12..16)
 inline constexpr int kExitUnknownResult = 17;  // capture: the module returned a code outside 1..6
+// capture: a second stop request ended the program at once, the system's way: on POSIX the
+// signal's own end, which shells report as 128 + its number (130 for Ctrl-C's SIGINT, 143 for
+// SIGTERM, 129 for SIGHUP); on Windows the console's, STATUS_CONTROL_C_EXIT.
+#ifdef _WIN32
+inline constexpr int kExitSecondStopRequest = static_cast<int>(0xC000013AU);
+inline constexpr std::string_view kSecondStopRequestMeaning =
+    "a second Ctrl-C ended the program at once (STATUS_CONTROL_C_EXIT)";
+#else
+inline constexpr int kExitSecondStopRequest = 130;
+inline constexpr std::string_view kSecondStopRequestMeaning =
+    "a second Ctrl-C ended the program at once, by SIGINT (a second SIGTERM: 143, SIGHUP: 129)";
+#endif
 
 enum class Command { Capture, Export };
 
@@ -41,6 +53,7 @@ inline constexpr ExitStatusMeaning kExitStatuses[] = {
      "a packet file cannot be written (the system's reason on stderr)"},
     {kExitCaptureBase + ResultCaptureError, Command::Capture, "the capture failed while reading"},
     {kExitUnknownResult, Command::Capture, "unknown result from the module"},
+    {kExitSecondStopRequest, Command::Capture, kSecondStopRequestMeaning},
     {kExitSuccess, Command::Export, "all written"},
     {kExitFailure, Command::Export,
      "failure: no packet files, an output inside the folder, or the system's reason"},

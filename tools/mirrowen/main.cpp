@@ -54,7 +54,8 @@ int Capture(const CaptureOptions& options, const FrameFilter* showFilter,
         return kExitFailure;
     }
     request.folderPath = *folder;
-    if (const int status = PrepareCaptureFolder(request.folderPath, options.replace, options.quiet);
+    if (const int status = PrepareCaptureFolder(request.folderPath, options.replace, options.quiet,
+                                                request.folderCreated);
         status != kExitSuccess) {
         return status;
     }
@@ -85,8 +86,9 @@ int Run(int argc, char** argv) {
                  "List the adapters, as 'mirrowen list' does (tcpdump's -D numbers them; these "
                  "are the names -i takes)");
 
-    CLI::App* list = app.add_subcommand(
-        "list", "List the adapters libpcap can open, and whether each carries Ethernet");
+    const std::string captureLibrary(platform::kCaptureLibrary);
+    CLI::App* list = app.add_subcommand("list", "List the adapters " + captureLibrary +
+                                                    " can open, and whether each carries Ethernet");
 
     CaptureOptions options;
     std::string library;
@@ -111,7 +113,7 @@ int Run(int argc, char** argv) {
                      "Stop at N packet files: exactly N are left (tcpdump's -c counts every "
                      "packet; this counts stored frames)")
         ->type_name("N")
-        ->check(CLI::Range(std::int64_t{1}, std::int64_t{INT32_MAX}));
+        ->check(WholeNumber(1, INT32_MAX));
     capture
         ->add_option("--duration", options.duration,
                      "Stop after this long: 30 or 30s, 5m, 1h (fractions too: 1.5m)")
@@ -127,10 +129,9 @@ int Run(int argc, char** argv) {
                          mirrowen::capture::kCaptureBufferVariable +
                          " for the capture. tcpdump's -B counts KiB")
         ->type_name("MiB")
-        ->check(CLI::Range(std::int64_t{1},
-                           static_cast<std::int64_t>(mirrowen::capture::kLargestCaptureBufferMiB)));
+        ->check(WholeNumber(1, mirrowen::capture::kLargestCaptureBufferMiB));
     capture->add_flag("-q,--quiet", options.quiet,
-                      "No start line and no progress line on stderr; the summary and every failure "
+                      "No start, set-up or progress line on stderr; the summary and every failure "
                       "are still told (tcpdump's -q shortens its packet lines instead)");
     capture->add_flag("--replace", options.replace,
                       "Remove the packet files of an earlier capture from the folder before this "
@@ -146,8 +147,9 @@ int Run(int argc, char** argv) {
     std::string filterExpression;
     capture
         ->add_option("--filter", filterExpression,
-                     "With --show or -w -: only the frames that match this libpcap filter "
-                     "expression, as tcpdump takes it; the packet files keep every frame")
+                     "With --show or -w -: only the frames that match this " + captureLibrary +
+                         " filter expression, as tcpdump takes it; the packet files keep every "
+                         "frame")
         ->type_name("EXPR");
     capture->add_option("--library", library, kModuleHelp)
         ->type_name("PATH")
@@ -170,8 +172,8 @@ int Run(int argc, char** argv) {
         ->check(NonEmptyPath("output file name"));
     exporter
         ->add_option("--filter", filterExpression,
-                     "Write only the frames that match this libpcap filter expression, as tcpdump "
-                     "takes it")
+                     "Write only the frames that match this " + captureLibrary +
+                         " filter expression, as tcpdump takes it")
         ->type_name("EXPR");
     exporter->footer(
         "Every packet file is written, in the order of its number; numbers missing between 1 and "

@@ -41,9 +41,10 @@ std::optional<LoadedModule> LoadModule(const std::string& explicitPath) {
         if (std::filesystem::exists(candidate, error)) return LoadFrom(candidate);
     }
     std::cerr << "mirrowen: cannot find the capture module " << MIRROWEN_MODULE_FILE_NAME
-              << " (looked for";
-    for (const std::filesystem::path& candidate : candidates)
-        std::cerr << ' ' << candidate.string();
+              << " (looked for it as";
+    for (std::size_t index = 0; index < candidates.size(); ++index) {
+        std::cerr << (index == 0 ? " " : ", then ") << candidates[index].string();
+    }
     std::cerr << "); give its path with --library PATH\n";
     return std::nullopt;
 }

@@ -1,7 +1,6 @@
 #include "packet_folder.h"
 
 #include <algorithm>
-#include <filesystem>
 #include <iostream>
 
 #include "exit_status.h"
@@ -22,19 +21,25 @@ int Refuse(const std::string& folder, const std::string& why) {
 
 }  // namespace
 
+int RefuseFolderInUse(const std::string& folder) {
+    std::cerr << "mirrowen: another capture is writing into " << folder << '\n';
+    return kExitFolderRefused;
+}
+
 FolderListing ListPacketFolder(const std::string& folder, std::error_code& error) {
     constexpr std::size_t kOtherNamesNamed = 5;
     FolderListing listing;
-    std::filesystem::directory_iterator entries(folder, error);
-    for (; !error && entries != std::filesystem::directory_iterator(); entries.increment(error)) {
-        const std::string name = entries->path().filename().string();
+    const int listError = platform::ForEachName(folder, [&listing](const std::string& name) {
         if (const std::optional<std::int32_t> number = PacketFileNumber(name)) {
             listing.numbers.push_back(*number);
         } else if (++listing.otherNames <= static_cast<std::int64_t>(kOtherNamesNamed)) {
             listing.otherSample.push_back(name);
         }
+    });
+    if (listError != 0) {
+        error = platform::SystemErrorCode(listError);
+        return {};
     }
-    if (error) return {};
     std::sort(listing.numbers.begin(), listing.numbers.end());
     std::sort(listing.otherSample.begin(), listing.otherSample.end());
     return listing;
@@ -48,31 +53,13 @@ std::string PacketFilePath(const std::string& folder, std::int64_t number) {
     return folder + MIRROWEN_PATH_SEPARATOR + PacketFileName(number);
 }
 
-int PrepareCaptureFolder(const std::string& folder, bool replaceEarlierCapture, bool quiet) {
-    if (folder.size() < 2) {
-        return Refuse(folder,
-                      "the capture module takes no folder path shorter than 2 bytes; "
-                      "choose a folder below it with -o");
-    }
-    platform::PathKind kind = platform::PathKind::kMissing;
-    if (const int error = platform::KindOf(folder, kind); error != 0) {
-        return Refuse(folder, platform::FileSystemReason(error, folder));
-    }
-    if (kind == platform::PathKind::kOther) {
-        return Refuse(folder, "it is a file, not a folder; choose another with -o");
-    }
-    if (kind == platform::PathKind::kMissing) {
-        if (const int error = platform::MakeFolder(folder); error != 0) {
-            const std::string parent = std::filesystem::path(folder).parent_path().string();
-            if (platform::IsMissingParent(error)) {
-                return Refuse(folder, "its parent folder " + parent +
-                                          " does not exist (the capture creates the folder, not "
-                                          "its parents)");
-            }
-            return Refuse(folder,
-                          "it cannot be created: " + platform::FileSystemReason(error, parent));
-        }
-    }
+namespace {
+
+// A folder that exists: refused if another capture writes into it, if it holds an earlier
+// capture (unless replaced) or takes no file, and only then the earlier capture's files removed.
+int ReadyForCapture(const std::string& folder, bool replaceEarlierCapture, bool quiet) {
+    // Its files are that capture's, and must not be taken for an earlier one's, nor removed.
+    if (platform::IsFolderCapturedInto(folder)) return RefuseFolderInUse(folder);
 
     std::error_code listError;
     const std::vector<std::int32_t> earlier = PacketFileNumbers(folder, listError);
@@ -86,6 +73,25 @@ int PrepareCaptureFolder(const std::string& folder, bool replaceEarlierCapture, 
                      "first, give --replace to remove them, or choose another folder with -o\n";
         return kExitFolderRefused;
     }
+    // Everything that can be checked is, before the first file goes: a refusal after some
+    // removals would leave half of the earlier capture.
+    for (const std::int32_t number : earlier) {
+        const std::string file = PacketFilePath(folder, number);
+        platform::PathKind entry = platform::PathKind::kOther;
+        if (const int error = platform::KindOf(file, entry); error != 0) {
+            return Refuse(folder, "cannot tell what " + file + " of an earlier capture is: " +
+                                      platform::FileSystemReason(error, folder));
+        }
+        if (entry == platform::PathKind::kFolder) {
+            return Refuse(folder, file +
+                                      " is a folder, not a packet file, and --replace removes "
+                                      "only packet files; move it or choose another folder");
+        }
+    }
+    if (const int error = platform::WriteTrialFile(folder); error != 0) {
+        return Refuse(folder,
+                      "no file can be written in it: " + platform::FileSystemReason(error, folder));
+    }
     for (const std::int32_t number : earlier) {
         const std::string file = PacketFilePath(folder, number);
         if (const int error = platform::RemoveFile(file); error != 0) {
@@ -98,12 +104,45 @@ int PrepareCaptureFolder(const std::string& folder, bool replaceEarlierCapture, 
                   << " of an earlier capture"
                   << " from " << folder << '\n';
     }
-
-    if (const int error = platform::WriteTrialFile(folder); error != 0) {
-        return Refuse(folder,
-                      "no file can be written in it: " + platform::FileSystemReason(error, folder));
-    }
     return kExitSuccess;
+}
+
+}  // namespace
+
+int PrepareCaptureFolder(const std::string& folder, bool replaceEarlierCapture, bool quiet,
+                         bool& created) {
+    created = false;
+    platform::PathKind kind = platform::PathKind::kMissing;
+    if (const int error = platform::KindOf(folder, kind); error != 0) {
+        return Refuse(folder, platform::FileSystemReason(error, folder));
+    }
+    // However it is spelled (/, //, /tmp/.., a link to it); the module would write into it.
+    if (kind == platform::PathKind::kFolder && platform::IsRootFolder(folder)) {
+        return Refuse(folder, "it is the root folder; choose a folder below it with -o");
+    }
+    if (kind == platform::PathKind::kOther) {
+        return Refuse(folder, "it is a file, not a folder; choose another with -o");
+    }
+    if (kind == platform::PathKind::kMissing) {
+        if (const int error = platform::MakeFolder(folder); error != 0) {
+            const std::string parent = platform::ParentFolder(folder);
+            if (platform::IsMissingParent(error)) {
+                return Refuse(folder, "its parent folder " + parent +
+                                          " does not exist (the capture creates the folder, not "
+                                          "its parents)");
+            }
+            return Refuse(folder,
+                          "it cannot be created: " + platform::FileSystemReason(error, parent));
+        }
+        created = true;
+    }
+    const int status = ReadyForCapture(folder, replaceEarlierCapture, quiet);
+    // A folder made for a capture that does not start goes again, as it came.
+    if (status != kExitSuccess && created) {
+        platform::RemoveEmptyFolder(folder);
+        created = false;
+    }
+    return status;
 }
 
 }  // namespace mirrowen::tool

@@ -25,11 +25,17 @@ std::vector<std::int32_t> PacketFileNumbers(const std::string& folder, std::erro
 // The path of packet file `number` in `folder`, with the platform's separator.
 std::string PacketFilePath(const std::string& folder, std::int64_t number);
 
-// Makes the output folder (an absolute path) ready for a capture, or refuses it: creates it if it
-// is missing (not its parents), refuses a folder that holds packet files of an earlier capture
-// unless `replaceEarlierCapture` (then removes them, with a line on stderr unless `quiet`), and
-// makes sure that a file can be created, written and removed in it. Returns kExitSuccess, or prints
-// one line that says why and returns the status of a refused folder.
-int PrepareCaptureFolder(const std::string& folder, bool replaceEarlierCapture, bool quiet);
+// Says that another capture is writing into the folder; returns the status of a refused folder.
+int RefuseFolderInUse(const std::string& folder);
+
+// Makes the output folder (an absolute path) ready for a capture, or refuses it: refuses the root
+// folder, creates the folder if it is missing (not its parents; `created` says so), refuses a
+// folder that another capture is writing into before anything else is done in it, and one that
+// holds packet files of an earlier capture unless `replaceEarlierCapture`, and makes sure that a
+// file can be created, written and removed in it; only then are the earlier files removed (with a
+// line on stderr unless `quiet`). Returns kExitSuccess, or prints one line that says why and
+// returns the status of a refused folder.
+int PrepareCaptureFolder(const std::string& folder, bool replaceEarlierCapture, bool quiet,
+                         bool& created);
 
 }  // namespace mirrowen::tool

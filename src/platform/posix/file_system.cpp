@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -62,6 +63,34 @@ SystemError ClosePacketFile(FileHandle file) {
 }
 
 SystemError RemovePacketFile(const char* path) { return ErrorOf(unlink(path)); }
+
+SystemError ClaimFolder(const char* path, FileHandle& claim) {
+    claim = kNoFile;
+    // A folder this caller may not read, or no descriptor left, leaves it unclaimed rather than
+    // refused: the capture never reads the folder, and the adapter's open meets a lack of
+    // descriptors itself, with the capture library's reason.
+    const int folder = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0) return kNoError;
+    // flock's lock belongs to this open of the folder, so a second call of this process, with its
+    // own open, conflicts as another process's does; the kernel drops it with the last descriptor.
+    if (flock(folder, LOCK_EX | LOCK_NB) == 0) {
+        claim = folder;
+        return kNoError;
+    }
+    const int reason = errno;
+    close(folder);
+    // Any other failure leaves it unclaimed: ENOLCK, or EBADF on NFS, which locks only
+    // descriptors open for writing, as a folder's never is.
+    return reason == EWOULDBLOCK ? SystemError{EBUSY} : kNoError;
+}
+
+void ReleaseFolder(FileHandle claim) {
+    if (claim == kNoFile) return;
+    // Unlocked before the close: a child the host forked meanwhile shares this open, and would
+    // otherwise hold the claim on for as long as it keeps its copy.
+    flock(static_cast<int>(claim), LOCK_UN);
+    close(static_cast<int>(claim));
+}
 
 void LeaveSystemError(SystemError error) { errno = static_cast<int>(error); }
 

@@ -73,6 +73,30 @@ SystemError ClosePacketFile(FileHandle file) {
 
 SystemError RemovePacketFile(const char* path) { return ErrorOf(DeleteFileA(path)); }
 
+SystemError ClaimFolder(const char* path, FileHandle& claim) {
+    // Every claim asks for the right to add files to the folder and shares it with nobody, so a
+    // second claim meets a sharing violation, in this process or another. Reading is shared, so
+    // others still list the folder and work in it as their current folder, and deleting, so the
+    // folder is removed or renamed as without a claim. Creating a file opens the file, not the
+    // folder, and meets no share mode. Not inheritable: a child process would hold the claim past
+    // the call.
+    const HANDLE folder = CreateFileA(path, FILE_ADD_FILE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (folder != INVALID_HANDLE_VALUE) {
+        claim = reinterpret_cast<FileHandle>(folder);
+        return kNoError;
+    }
+    claim = kNoFile;
+    // Any other failure (no right to add files, which the first packet file then meets itself; a
+    // wildcard path) leaves it unclaimed.
+    const SystemError reason = LastError();
+    return reason == SystemError{ERROR_SHARING_VIOLATION} ? reason : kNoError;
+}
+
+void ReleaseFolder(FileHandle claim) {
+    if (claim != kNoFile) CloseHandle(reinterpret_cast<HANDLE>(claim));
+}
+
 void LeaveSystemError(SystemError error) { SetLastError(static_cast<DWORD>(error)); }
 
 }  // namespace mirrowen::platform

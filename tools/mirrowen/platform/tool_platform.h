@@ -8,10 +8,12 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "tool_constants.h"
@@ -176,6 +178,16 @@ enum class PathKind { kFolder, kOther, kMissing };
 // What stands at `path`; 0, or the system's reason when that cannot be told.
 int KindOf(const std::string& path, PathKind& kind);
 
+// Whether `folder` is the file system's root (on Windows a volume's), however it is spelled.
+bool IsRootFolder(const std::string& folder);
+// The folder that holds `path`, cut at its last separator.
+std::string ParentFolder(const std::string& path);
+// Calls `take` with the name of every entry of `folder` (not "." and ".."), through the same calls
+// that create and open the files; 0, or the system's reason.
+int ForEachName(const std::string& folder, const std::function<void(const std::string&)>& take);
+// The system's reason as an error code, for the text it gives.
+std::error_code SystemErrorCode(int error);
+
 // The path made absolute against the current folder, in the form the capture module takes.
 std::optional<std::string> AbsolutePath(const std::string& path, std::string& error);
 
@@ -186,8 +198,13 @@ bool IsMissingParent(int error);
 // Creates, writes, closes and removes a file in the folder; 0, or the system's reason for the
 // first of those that failed.
 int WriteTrialFile(const std::string& folder);
+// Whether a capture module's call holds the folder for its capture at this moment: asked for as
+// the module claims it, and given back at once.
+bool IsFolderCapturedInto(const std::string& folder);
 // Removes a file; 0 also when there was none, else the system's reason.
 int RemoveFile(const std::string& path);
+// Removes a folder if it is empty; 0, or the system's reason.
+int RemoveEmptyFolder(const std::string& path);
 
 // The system's text for `error` met in `folder`; for a full file system, whether its space or its
 // entries (inodes) ran out.
@@ -219,6 +236,15 @@ struct OpenTrial {
 };
 // Opens the device for a moment, as the capture would (promiscuous or not), and closes it again.
 OpenTrial TryOpen(const std::string& device, bool promiscuous);
+
+// Whether a live capture of the capture library is open in this process on `device`, as the
+// system shows it, and the adapter carries Ethernet, so that the module goes on to capture. On
+// Linux libpcap maps each live capture's ring into the process as the last step of its
+// activation, once the kernel has set the ring up (which takes it seconds for a large one); the
+// tool opens none of its own while the module captures, and then asks the adapter's link type
+// itself (the module, which checks it next, may not have ended yet). Windows shows no such sign:
+// there it is true before the call already, and a capture counts as live from the call.
+bool CaptureIsOpenInProcess(const std::string& device);
 
 // What to do about a device that the capture module could not open, from the capture library's
 // own answer when it is tried again.

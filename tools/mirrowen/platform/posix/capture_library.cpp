@@ -1,6 +1,8 @@
 // The capture library on POSIX: libpcap, linked. Every libpcap call of the tool is here.
 #include <pcap/pcap.h>
 
+#include <fstream>
+
 #include "platform/tool_platform.h"
 
 // After the capture library's declarations, whose flags it reads.
@@ -59,6 +61,18 @@ OpenTrial TryOpen(const std::string& device, bool promiscuous) {
     }
     pcap_close(capture);
     return trial;
+}
+
+bool CaptureIsOpenInProcess(const std::string& device) {
+    // A mapping of a socket, as /proc names it ("socket:[12345]"), is a packet socket's ring.
+    std::ifstream mappings("/proc/self/maps");
+    for (std::string mapping; std::getline(mappings, mapping);) {
+        if (mapping.ends_with("]") && mapping.find(" socket:[") != std::string::npos) {
+            // With libpcap's default ring, which opens in a moment.
+            return TryOpen(device, false).ethernet;
+        }
+    }
+    return false;
 }
 
 std::string AdapterOpenAdvice(const std::string& device) {

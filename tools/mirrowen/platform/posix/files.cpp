@@ -1,5 +1,7 @@
 // Files and folders on POSIX, each failure with its errno.
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -87,6 +89,39 @@ int KindOf(const std::string& path, PathKind& kind) {
     return 0;
 }
 
+bool IsRootFolder(const std::string& folder) {
+    struct stat found {};
+    struct stat root {};
+    return stat(folder.c_str(), &found) == 0 && stat("/", &root) == 0 &&
+           found.st_dev == root.st_dev && found.st_ino == root.st_ino;
+}
+
+std::string ParentFolder(const std::string& path) {
+    const std::size_t separator = path.find_last_of('/');
+    if (separator == std::string::npos) return ".";
+    return separator == 0 ? "/" : path.substr(0, separator);
+}
+
+int ForEachName(const std::string& folder, const std::function<void(const std::string&)>& take) {
+    DIR* entries = opendir(folder.c_str());
+    if (entries == nullptr) return errno;
+    int error = 0;
+    for (;;) {
+        errno = 0;
+        const dirent* entry = readdir(entries);  // NOLINT(concurrency-mt-unsafe): its own stream
+        if (entry == nullptr) {
+            error = errno;
+            break;
+        }
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") take(name);
+    }
+    closedir(entries);
+    return error;
+}
+
+std::error_code SystemErrorCode(int error) { return {error, std::generic_category()}; }
+
 std::optional<std::string> AbsolutePath(const std::string& path, std::string& error) {
     std::error_code failure;
     std::string absolute = std::filesystem::absolute(path, failure).string();
@@ -116,9 +151,20 @@ int WriteTrialFile(const std::string& folder) {
     return error;
 }
 
+// The module holds an exclusive flock on the folder for the whole capture.
+bool IsFolderCapturedInto(const std::string& folder) {
+    const int opened = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (opened < 0) return false;
+    const bool held = flock(opened, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    close(opened);  // which gives back a lock it took
+    return held;
+}
+
 int RemoveFile(const std::string& path) {
     return unlink(path.c_str()) == 0 || errno == ENOENT ? 0 : errno;
 }
+
+int RemoveEmptyFolder(const std::string& path) { return rmdir(path.c_str()) == 0 ? 0 : errno; }
 
 std::string FileSystemReason(int error, const std::string& folder) {
     std::string reason = SystemErrorText(error);

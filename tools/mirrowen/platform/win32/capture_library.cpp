@@ -151,6 +151,8 @@ OpenTrial TryOpen(const std::string& device, bool promiscuous) {
     return trial;
 }
 
+bool CaptureIsOpenInProcess(const std::string&) { return true; }
+
 std::string AdapterOpenAdvice(const std::string&) {
     if (!TheCaptureLibrary().failure.empty()) {
         return "install a capture library such as Npcap (https://npcap.com), which brings "

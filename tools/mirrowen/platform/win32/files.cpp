@@ -117,6 +117,42 @@ int KindOf(const std::string& path, PathKind& kind) {
     return 0;
 }
 
+bool IsRootFolder(const std::string& folder) {
+    // The volume's root ends in a separator, as GetVolumePathName gives it; so that the folder
+    // compares, it does too.
+    char volume[MAX_PATH];
+    if (GetVolumePathNameA(folder.c_str(), volume, sizeof volume) == FALSE) return false;
+    std::string spelled = folder;
+    if (spelled.back() != '\\' && spelled.back() != '/') spelled += '\\';
+    return lstrcmpiA(spelled.c_str(), volume) == 0;
+}
+
+std::string ParentFolder(const std::string& path) {
+    const std::size_t separator = path.find_last_of("\\/");
+    return separator == std::string::npos ? "." : path.substr(0, separator);
+}
+
+int ForEachName(const std::string& folder, const std::function<void(const std::string&)>& take) {
+    // The ANSI names, as CreateFileA takes them: a name is found as it was made.
+    WIN32_FIND_DATAA entry{};
+    const HANDLE entries = FindFirstFileA((folder + "\\*").c_str(), &entry);
+    if (entries == INVALID_HANDLE_VALUE) {
+        // A volume's root has no "." entry, and so may have none at all.
+        const int error = LastError();
+        return error == ERROR_FILE_NOT_FOUND ? 0 : error;
+    }
+    int error = 0;
+    do {
+        const std::string name = entry.cFileName;
+        if (name != "." && name != "..") take(name);
+    } while (FindNextFileA(entries, &entry) != FALSE);
+    if (const int last = LastError(); last != ERROR_NO_MORE_FILES) error = last;
+    FindClose(entries);
+    return error;
+}
+
+std::error_code SystemErrorCode(int error) { return {error, std::system_category()}; }
+
 std::optional<std::string> AbsolutePath(const std::string& path, std::string& error) {
     // In the system's ANSI code page, as Mirrowen.dll takes its folder path.
     std::string absolute(MAX_PATH, '\0');
@@ -133,6 +169,17 @@ std::optional<std::string> AbsolutePath(const std::string& path, std::string& er
         }
         absolute.resize(length);  // the size it needs, with the NUL
     }
+}
+
+// The module holds the folder open for adding files without sharing that right; an open that asks
+// for it fails with the sharing error meanwhile.
+bool IsFolderCapturedInto(const std::string& folder) {
+    const HANDLE opened = CreateFileA(folder.c_str(), FILE_ADD_FILE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (opened == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_SHARING_VIOLATION;
+    CloseHandle(opened);
+    return false;
 }
 
 int MakeFolder(const std::string& path) {
@@ -165,6 +212,10 @@ int RemoveFile(const std::string& path) {
     if (DeleteFileA(path.c_str()) != FALSE) return 0;
     const int error = LastError();
     return error == ERROR_FILE_NOT_FOUND ? 0 : error;
+}
+
+int RemoveEmptyFolder(const std::string& path) {
+    return RemoveDirectoryA(path.c_str()) != FALSE ? 0 : LastError();
 }
 
 std::string FileSystemReason(int error, const std::string&) { return SystemErrorText(error); }

@@ -1,10 +1,14 @@
-// What the tool's commands say and do differently on Windows: no adapter by default, no demo, and
-// the words for what capturing needs there.
+// What the tool's commands say and do differently on Windows: the capture library's name, no
+// adapter by default, no demo, and the words for what capturing needs there.
 #pragma once
 
 #include <string_view>
 
 namespace mirrowen::tool::platform {
+
+// The capture library, as the help and the messages name it: Npcap, which Windows users install
+// (and which Wireshark brings), rather than the libpcap inside it.
+inline constexpr std::string_view kCaptureLibrary = "Npcap";
 
 // None: no adapter exists on every Windows machine (Npcap's loopback adapter is optional, and
 // carries no Ethernet frames), so a capture needs -i.
@@ -20,6 +24,9 @@ inline constexpr std::string_view kCaptureRights =
 // Where Mirrowen.dll put the capture library's reason for a failed adapter open.
 inline constexpr std::string_view kAdapterReasonShown =
     "the capture library's reason was shown in a message box";
+// What Mirrowen.dll leaves for a call into a folder that another capture is writing into:
+// ERROR_SHARING_VIOLATION.
+inline constexpr int kFolderInUseError = 32;
 inline constexpr std::string_view kNoAdaptersHint =
     "is a capture library such as Npcap installed, with its driver running?";
 inline constexpr std::string_view kNotEthernetHint =
