@@ -39,6 +39,15 @@ CLI::Validator AdapterArgument() {
             "", "adapter"};
 }
 
+CLI::Validator StandardOutputOnly() {
+    return {[](const std::string& value) -> std::string {
+                if (value == "-") return {};
+                return "-w takes only - (standard output): the packet files are the capture; "
+                       "'mirrowen export' writes them into a pcap file";
+            },
+            "", "-"};
+}
+
 CLI::Validator WholeNumber(std::int64_t lowest, std::int64_t highest) {
     return {[lowest, highest](const std::string& value) {
                 std::int64_t number = 0;

@@ -17,6 +17,9 @@ CLI::Validator NonEmptyPath(const std::string& what);
 // An adapter as -i takes it: a device name, or "rpcap://" and one.
 CLI::Validator AdapterArgument();
 
+// -w's value: only "-", standard output; a pcap file of the capture is the export's.
+CLI::Validator StandardOutputOnly();
+
 // A whole number from `lowest` to `highest`, for an option whose value names it (CLI11's own range
 // check calls a word out of range).
 CLI::Validator WholeNumber(std::int64_t lowest, std::int64_t highest);

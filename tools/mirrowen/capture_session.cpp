@@ -9,7 +9,8 @@
 
 #include "capture/capture_buffer.h"
 #include "exit_status.h"
-#include "frame_printer.h"
+#include "frame_stream.h"
+#include "frame_viewer.h"
 #include "library_names.h"
 #include "packet_folder.h"
 #include "platform/tool_platform.h"
@@ -47,11 +48,11 @@ double Rate(std::int32_t files, double seconds) { return seconds > 0 ? files / s
 
 void ShowProgress(std::int32_t files, double seconds, bool overwrite) {
     char line[128];
-    std::cerr << PrintedText(line,
-                             std::snprintf(line, sizeof line,
-                                           "%s%d files written, %.1f files/s, %.1f s elapsed%s",
-                                           overwrite ? "\r\033[K" : "", files, Rate(files, seconds),
-                                           seconds, overwrite ? "" : "\n"))
+    std::cerr << PrintedText(
+                     line, std::snprintf(line, sizeof line,
+                                         "%s%d file%s written, %.1f files/s, %.1f s elapsed%s",
+                                         overwrite ? "\r\033[K" : "", files, files == 1 ? "" : "s",
+                                         Rate(files, seconds), seconds, overwrite ? "" : "\n"))
               << std::flush;
 }
 
@@ -65,6 +66,8 @@ std::string StopText(const CaptureOutcome& outcome) {
             return "stopped after the requested duration";
         case StopReason::OutputClosed:
             return "stopped because standard output was closed";
+        case StopReason::ViewerEnded:
+            return "stopped because the frames' viewer ended";
         case StopReason::None:
             break;
     }
@@ -145,8 +148,19 @@ CaptureOutcome RunCapture(MirrowenFunction mirrowen, const CaptureRequest& reque
     const Clock::time_point called = Clock::now();
     if (platform::CaptureIsOpenInProcess(device)) becomeLive();
     std::thread worker;
-    std::optional<FramePrinter> printer;
-    std::cout.flush();  // the printer writes to the descriptor itself
+    std::optional<FrameViewer> viewer;
+    std::optional<FrameStream> stream;
+    std::cout.flush();  // the stream and the viewer's relay write to the descriptor themselves
+    if (request.showFrames && request.viewer) {
+        viewer.emplace(*request.viewer);
+        if (viewer->Error() != 0) {
+            std::cerr << "mirrowen: cannot start " << request.viewer->path.string()
+                      << " to show the frames: " << platform::SystemErrorText(viewer->Error())
+                      << '\n';
+            outcome.reason = StopReason::ViewerEnded;
+            stop.store(1);
+        }
+    }
     {
         const platform::StopRequestsOnThisThread onThisThread;
         worker = std::thread([mirrowen, &request, &folderBuffer, &result, &systemError, &finished] {
@@ -156,8 +170,13 @@ CaptureOutcome RunCapture(MirrowenFunction mirrowen, const CaptureRequest& reque
             systemError.store(platform::LastSystemError());
             finished.store(true);
         });
-        if (request.showFrames) {
-            printer.emplace(request.folderPath, fileCount, request.fileLimit, request.showFilter);
+        if (viewer && viewer->Error() == 0) {
+            stream.emplace(request.folderPath, fileCount, request.fileLimit, request.showFilter,
+                           viewer->Input(),
+                           [&viewer](std::int64_t number) { viewer->FrameWritten(number); });
+        } else if (request.streamFrames) {
+            stream.emplace(request.folderPath, fileCount, request.fileLimit, request.showFilter,
+                           platform::BinaryOutput());
         }
     }
     bool openSeen = false;
@@ -187,8 +206,10 @@ CaptureOutcome RunCapture(MirrowenFunction mirrowen, const CaptureRequest& reque
                 outcome.reason = StopReason::FileLimit;
             } else if (live && request.durationSeconds && seconds >= *request.durationSeconds) {
                 outcome.reason = StopReason::Duration;
-            } else if (printer && printer->OutputFailed()) {
+            } else if (viewer && viewer->OutputFailed()) {
                 outcome.reason = StopReason::OutputClosed;
+            } else if (stream && stream->Ended()) {
+                outcome.reason = viewer ? StopReason::ViewerEnded : StopReason::OutputClosed;
             }
         }
         if (outcome.reason != StopReason::None) stop.store(1);
@@ -219,7 +240,8 @@ CaptureOutcome RunCapture(MirrowenFunction mirrowen, const CaptureRequest& reque
                       << " made for this capture: " << platform::SystemErrorText(error) << '\n';
         }
     }
-    if (printer) printer->Finish();
+    if (stream) stream->Finish();
+    if (viewer) viewer->Finish();
     if (live && overwriteProgress) std::cerr << "\r\033[K";
     if (outcome.result == ResultFinished && !request.quiet) {
         ShowProgress(outcome.files, outcome.seconds, false);
@@ -235,10 +257,11 @@ int ReportCapture(const CaptureRequest& request, const CaptureOutcome& outcome) 
             char timing[64];
             const std::string duration = PrintedText(
                 timing, std::snprintf(timing, sizeof timing, "%.1f s", outcome.seconds));
-            std::cout << "Captured " << outcome.files
-                      << (outcome.files == 1 ? " packet file" : " packet files") << " from "
-                      << adapter << " into " << folder << " in " << duration << "; "
-                      << StopText(outcome) << ".\n";
+            // With -w -, standard output carries the frames' stream alone.
+            (request.streamFrames ? std::cerr : std::cout)
+                << "Captured " << outcome.files
+                << (outcome.files == 1 ? " packet file" : " packet files") << " from " << adapter
+                << " into " << folder << " in " << duration << "; " << StopText(outcome) << ".\n";
             return kExitSuccess;
         }
         case ResultRefused:

@@ -1,6 +1,6 @@
 // One call of Mirrowen from the host's side: a worker thread makes the call, this thread watches
-// fileCount, shows progress and decides when to store into the stop flag, and with --show a third
-// thread prints a line per stored frame.
+// fileCount, shows progress and decides when to store into the stop flag, and with -w - or --show
+// a third thread streams the stored frames (into tcpdump or tshark with --show).
 #pragma once
 
 #include <cstdint>
@@ -9,6 +9,7 @@
 #include <string>
 
 #include "frame_filter.h"
+#include "frame_viewer.h"
 #include "mirrowen.h"
 
 namespace mirrowen::tool {
@@ -16,19 +17,21 @@ namespace mirrowen::tool {
 struct CaptureRequest {
     std::string adapterName;  // "rpcap://<device>"
     std::string folderPath;
-    std::optional<std::int64_t> fileLimit;  // stop at this many files; any written past it go
-    std::optional<double> durationSeconds;  // stop after this long
-    std::optional<std::int64_t> bufferMiB;  // the capture ring's size, set for the module's call
-    bool showFrames = false;                // print a line per stored frame on stdout
-    bool quiet = false;                     // no start line and no progress line
-    // With showFrames: lines only for the frames it matches.
+    std::optional<std::int64_t> fileLimit;     // stop at this many files; any written past it go
+    std::optional<double> durationSeconds;     // stop after this long
+    std::optional<std::int64_t> bufferMiB;     // the capture ring's size, set for the module's call
+    bool showFrames = false;                   // print a line per stored frame on stdout
+    std::optional<FrameViewerProgram> viewer;  // with showFrames: what prints the lines
+    bool streamFrames = false;                 // write the stored frames to stdout as a pcap stream
+    bool quiet = false;                        // no start line and no progress line
+    // With showFrames or streamFrames: only the frames it matches.
     const FrameFilter* showFilter = nullptr;
     bool folderCreated = false;  // made for this capture: removed if it never starts
     // Called once, on the watching thread, when the capture is live.
     std::function<void()> whenLive;
 };
 
-enum class StopReason { None, Request, FileLimit, Duration, OutputClosed };
+enum class StopReason { None, Request, FileLimit, Duration, OutputClosed, ViewerEnded };
 
 struct CaptureOutcome {
     std::int32_t result = 0;

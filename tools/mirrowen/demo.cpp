@@ -52,7 +52,8 @@ void SendLoopbackTraffic(const std::stop_token& stop, const std::atomic<bool>& l
 
 }  // namespace
 
-int RunDemo(MirrowenFunction mirrowen, const std::string& outputFolder, bool showFrames) {
+int RunDemo(MirrowenFunction mirrowen, const std::string& outputFolder,
+            const std::optional<FrameViewerProgram>& viewer) {
     const std::filesystem::path base = std::filesystem::absolute(outputFolder);
     const std::filesystem::path captures = base / "captures";
     const std::filesystem::path pcap = base / "demo.pcap";
@@ -74,7 +75,8 @@ int RunDemo(MirrowenFunction mirrowen, const std::string& outputFolder, bool sho
     request.adapterName = AdapterName(platform::kDefaultDevice);
     request.folderPath = captures.string();
     request.durationSeconds = kCaptureSeconds;
-    request.showFrames = showFrames;
+    request.showFrames = viewer.has_value();
+    request.viewer = viewer;
     std::cout << "The demo sends " << kDatagrams
               << " UDP datagrams to 127.0.0.1 once the capture is live, and stops it after "
               << kCaptureSeconds << " s." << std::endl;

@@ -14,6 +14,7 @@
 #include "demo.h"
 #include "exit_status.h"
 #include "frame_filter.h"
+#include "frame_viewer.h"
 #include "library_names.h"
 #include "module_loader.h"
 #include "packet_folder.h"
@@ -34,12 +35,13 @@ struct CaptureOptions {
     std::string duration;
     std::int64_t bufferMiB = 0;
     bool showFrames = false;
+    std::string streamTarget;  // -w: only "-", standard output
     bool quiet = false;
     bool replace = false;
 };
 
 int Capture(const CaptureOptions& options, const FrameFilter* showFilter,
-            const std::string& library) {
+            const std::optional<FrameViewerProgram>& viewer, const std::string& library) {
     const std::optional<LoadedModule> module = LoadModule(library);
     if (!module) return kExitModuleMissing;
     CaptureRequest request;
@@ -61,6 +63,8 @@ int Capture(const CaptureOptions& options, const FrameFilter* showFilter,
     if (!options.duration.empty()) request.durationSeconds = DurationSeconds(options.duration);
     if (options.bufferMiB > 0) request.bufferMiB = options.bufferMiB;
     request.showFrames = options.showFrames;
+    request.viewer = viewer;
+    request.streamFrames = !options.streamTarget.empty();
     request.quiet = options.quiet;
     request.showFilter = showFilter;
     return ReportCapture(request, RunCapture(module->function, request));
@@ -91,8 +95,9 @@ int Run(int argc, char** argv) {
     const std::string skipped = "Frames of " + std::to_string(mirrowen::kLargestUnstoredFrame) +
                                 " bytes or fewer (ARP, a TCP RST, small UDP) are never stored";
     constexpr const char* kShowHelp =
-        "Print a line per stored frame as its file is written, as tcpdump does; frames that come "
-        "faster than the lines can follow are left out, with a line saying how many";
+        "Print a line per stored frame as its file is written: the frames run through tcpdump "
+        "-n -e (tshark where tcpdump is missing), each line numbered with its packet file's "
+        "number";
     constexpr std::uint64_t kMiB = std::uint64_t{1} << 20;
     CLI::App* capture = app.add_subcommand(
         "capture", "Capture one adapter's frames into a folder, one file each, until Ctrl-C");
@@ -132,10 +137,17 @@ int Run(int argc, char** argv) {
                       "Remove the packet files of an earlier capture from the folder before this "
                       "one starts; without it such a folder is refused, as the two would mix");
     capture->add_flag("--show", options.showFrames, kShowHelp);
+    capture
+        ->add_option("-w", options.streamTarget,
+                     "With -: write the stored frames to standard output as a pcap stream, each "
+                     "as soon as its file is complete (mirrowen capture -w - | tcpdump -n -e -r "
+                     "-); a reader that goes away stops the capture, and the files stay")
+        ->type_name("-")
+        ->check(StandardOutputOnly());
     std::string filterExpression;
     capture
         ->add_option("--filter", filterExpression,
-                     "With --show: lines only for the frames that match this " + captureLibrary +
+                     "With --show or -w -: only the frames that match this " + captureLibrary +
                          " filter expression, as tcpdump takes it; the packet files keep every "
                          "frame")
         ->type_name("EXPR");
@@ -152,7 +164,10 @@ int Run(int argc, char** argv) {
     exporter->add_option("FOLDER", exportFolder, "Folder holding 1.hda, 2.hda, ...")
         ->required()
         ->check(NonEmptyPath("folder path"));
-    exporter->add_option("OUTPUT", exportOutput, "The pcap file to write")
+    exporter
+        ->add_option("OUTPUT", exportOutput,
+                     "The pcap file to write, outside FOLDER; - writes it to standard output "
+                     "(mirrowen export captures - | tshark -r -)")
         ->required()
         ->check(NonEmptyPath("output file name"));
     exporter
@@ -162,8 +177,9 @@ int Run(int argc, char** argv) {
         ->type_name("EXPR");
     exporter->footer(
         "Every packet file is written, in the order of its number; numbers missing between 1 and "
-        "the highest are named on stderr. Frame times are the capture times the packet files "
-        "carry as their modification times, to the nanosecond. " +
+        "the highest, and files that cannot be frames (links, FIFOs, devices and folders are "
+        "never followed or opened), are named on stderr. Frame times are the capture times the "
+        "packet files carry as their modification times, to the nanosecond. " +
         ExitStatusHelp(Command::Export));
 
     std::string demoFolder = "mirrowen-demo";
@@ -202,19 +218,39 @@ int Run(int argc, char** argv) {
         return kExitUsage;
     }
     // A filter is an argument like any other: refused before anything starts.
-    if (*capture && capture->count("--filter") > 0 && !options.showFrames) {
+    if (*capture && capture->count("--filter") > 0 && !options.showFrames &&
+        options.streamTarget.empty()) {
         std::cerr
-            << "mirrowen: --filter needs --show: it chooses the lines shown, never the frames "
-               "stored, as the packet files always keep every frame (export them with "
-               "'mirrowen export --filter EXPR')\n";
+            << "mirrowen: --filter needs --show or -w -: it chooses the frames shown or "
+               "streamed, never the frames stored, as the packet files always keep every frame "
+               "(export them with 'mirrowen export --filter EXPR')\n";
         return kExitUsage;
+    }
+    if (*capture && options.showFrames && !options.streamTarget.empty()) {
+        std::cerr << "mirrowen: --show and -w - both write to standard output; choose one\n";
+        return kExitUsage;
+    }
+    if (*capture && !options.streamTarget.empty() && platform::OutputIsTerminal()) {
+        std::cerr << "mirrowen: -w - writes a pcap stream, not text, and standard output is a "
+                     "terminal: pipe it into a reader (mirrowen capture -w - | tcpdump -n -e -r "
+                     "-), or use --show\n";
+        return kExitUsage;
+    }
+    // Refused at once where nothing can print the lines, before anything starts.
+    std::optional<FrameViewerProgram> viewer;
+    if (options.showFrames) {
+        viewer = FindFrameViewer();
+        if (!viewer) {
+            std::cerr << "mirrowen: " << NoFrameViewerText() << '\n';
+            return kExitFailure;
+        }
     }
     std::optional<FrameFilter> filter;
     if (!CompileFilterOption(filterExpression, filter)) return kExitUsage;
     const FrameFilter* const chosen = filter ? &*filter : nullptr;
 
     if (listFlag || *list) return ListAdapters();
-    if (*capture) return Capture(options, chosen, library);
+    if (*capture) return Capture(options, chosen, viewer, library);
     if (*exporter) {
         return ReportExport(exportFolder, exportOutput,
                             ExportToPcap(exportFolder, exportOutput, chosen));
@@ -224,7 +260,7 @@ int Run(int argc, char** argv) {
         if (*demo) {
             const std::optional<LoadedModule> module = LoadModule(library);
             if (!module) return kExitModuleMissing;
-            return RunDemo(module->function, demoFolder, options.showFrames);
+            return RunDemo(module->function, demoFolder, viewer);
         }
     }
     return kExitUsage;

@@ -6,6 +6,7 @@
 #include "exit_status.h"
 #include "library_names.h"
 #include "platform/tool_platform.h"
+#include "printed_text.h"
 
 namespace mirrowen::tool {
 
@@ -18,10 +19,6 @@ int Refuse(const std::string& folder, const std::string& why) {
     return kExitFolderRefused;
 }
 
-std::string Plural(std::size_t count, const char* noun) {
-    return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
-}
-
 }  // namespace
 
 int RefuseFolderInUse(const std::string& folder) {
@@ -29,19 +26,27 @@ int RefuseFolderInUse(const std::string& folder) {
     return kExitFolderRefused;
 }
 
-std::vector<std::int32_t> PacketFileNumbers(const std::string& folder, std::error_code& error) {
-    std::vector<std::int32_t> numbers;
-    const int listError = platform::ForEachName(folder, [&numbers](const std::string& name) {
+FolderListing ListPacketFolder(const std::string& folder, std::error_code& error) {
+    constexpr std::size_t kOtherNamesNamed = 5;
+    FolderListing listing;
+    const int listError = platform::ForEachName(folder, [&listing](const std::string& name) {
         if (const std::optional<std::int32_t> number = PacketFileNumber(name)) {
-            numbers.push_back(*number);
+            listing.numbers.push_back(*number);
+        } else if (++listing.otherNames <= static_cast<std::int64_t>(kOtherNamesNamed)) {
+            listing.otherSample.push_back(name);
         }
     });
     if (listError != 0) {
         error = platform::SystemErrorCode(listError);
         return {};
     }
-    std::sort(numbers.begin(), numbers.end());
-    return numbers;
+    std::sort(listing.numbers.begin(), listing.numbers.end());
+    std::sort(listing.otherSample.begin(), listing.otherSample.end());
+    return listing;
+}
+
+std::vector<std::int32_t> PacketFileNumbers(const std::string& folder, std::error_code& error) {
+    return ListPacketFolder(folder, error).numbers;
 }
 
 std::string PacketFilePath(const std::string& folder, std::int64_t number) {
@@ -63,7 +68,7 @@ int ReadyForCapture(const std::string& folder, bool replaceEarlierCapture, bool 
         std::string names = PacketFileName(earlier.front());
         if (earlier.size() > 1) names += " to " + PacketFileName(earlier.back());
         std::cerr << "mirrowen: the output folder " << folder << " already holds "
-                  << Plural(earlier.size(), "packet file") << " (" << names
+                  << Plural(std::ssize(earlier), "packet file") << " (" << names
                   << ") of an earlier capture, which this one would mix with its own; export them "
                      "first, give --replace to remove them, or choose another folder with -o\n";
         return kExitFolderRefused;
@@ -95,7 +100,8 @@ int ReadyForCapture(const std::string& folder, bool replaceEarlierCapture, bool 
         }
     }
     if (!earlier.empty() && !quiet) {
-        std::cerr << "Removed " << Plural(earlier.size(), "packet file") << " of an earlier capture"
+        std::cerr << "Removed " << Plural(std::ssize(earlier), "packet file")
+                  << " of an earlier capture"
                   << " from " << folder << '\n';
     }
     return kExitSuccess;

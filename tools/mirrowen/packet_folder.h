@@ -9,8 +9,17 @@
 
 namespace mirrowen::tool {
 
-// The numbers of the packet files in `folder` (names as the module writes them), ascending; empty,
-// with `error` set, when the folder cannot be read.
+// What a folder holds: the numbers of its packet files (names as the module writes them),
+// ascending, and what else stands in it.
+struct FolderListing {
+    std::vector<std::int32_t> numbers;
+    std::int64_t otherNames = 0;           // entries whose names are not packet files' names
+    std::vector<std::string> otherSample;  // the first few of them, to name
+};
+// Empty, with `error` set, when the folder cannot be read.
+FolderListing ListPacketFolder(const std::string& folder, std::error_code& error);
+
+// The numbers alone.
 std::vector<std::int32_t> PacketFileNumbers(const std::string& folder, std::error_code& error);
 
 // The path of packet file `number` in `folder`, with the platform's separator.

@@ -1,11 +1,11 @@
 #include "pcap_export.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
-#include <ctime>
-#include <fstream>
+#include <filesystem>
 #include <iostream>
-#include <span>
+#include <memory>
 #include <string_view>
 #include <system_error>
 #include <vector>
@@ -13,44 +13,20 @@
 #include "exit_status.h"
 #include "library_names.h"
 #include "packet_folder.h"
+#include "packet_reader.h"
+#include "pcap_writer.h"
 #include "platform/tool_platform.h"
+#include "printed_text.h"
 
 namespace mirrowen::tool {
 
 namespace {
 
-struct PacketFile {
-    std::vector<unsigned char> bytes;
-    timespec modified{};
-};
+using Clock = std::chrono::steady_clock;
 
-// False, with the reason on stderr, for a file that cannot be a frame.
-bool ReadPacketFile(const std::string& path, PacketFile& packet) {
-    platform::FileStatus status;
-    if (const int error = platform::StatusOf(path, status); error != 0) {
-        std::cerr << "mirrowen: skipped " << path << ": " << platform::SystemErrorText(error)
-                  << '\n';
-        return false;
-    }
-    if (!status.regular) {
-        std::cerr << "mirrowen: skipped " << path << ": not a regular file\n";
-        return false;
-    }
-    if (status.size == 0 || status.size > kSnapshotLength) {
-        std::cerr << "mirrowen: skipped " << path << ": " << status.size
-                  << " bytes cannot be a frame (1 to " << kSnapshotLength << " bytes)\n";
-        return false;
-    }
-    packet.bytes.resize(static_cast<std::size_t>(status.size));
-    packet.modified = status.modified;
-    std::ifstream file(path, std::ios::binary);
-    file.read(reinterpret_cast<char*>(packet.bytes.data()), status.size);
-    if (!file || file.peek() != std::char_traits<char>::eof()) {
-        std::cerr << "mirrowen: skipped " << path << ": it could not be read whole\n";
-        return false;
-    }
-    return true;
-}
+// "-" names standard output, as libpcap's writer took it: `mirrowen export captures - | tshark -r
+// -`.
+constexpr std::string_view kStandardOutput = "-";
 
 // The numbers from 1 to the highest of `numbers` (ascending) that are not among them; says which
 // on stderr, a few runs at most.
@@ -77,92 +53,138 @@ std::int64_t ReportMissingNumbers(const std::vector<std::int32_t>& numbers) {
     return missing;
 }
 
-// "-" names standard output, as libpcap's writer took it: `mirrowen export captures - | tshark -r
-// -`.
-constexpr std::string_view kStandardOutput = "-";
+bool SameFile(const platform::FileStatus& one, const platform::FileStatus& other) {
+    return one.device == other.device && one.identity == other.identity;
+}
 
-// A pcap file as libpcap writes one with nanosecond times, which Wireshark and tshark read: a file
-// header, then a record header and the bytes of each frame, every field in the machine's byte
-// order (which the magic number tells readers). Byte for byte what libpcap's own writer made of
-// the same frames; written here rather than through the capture library, so that an export needs
-// none (and Windows' wpcap.dll need not have the writer, which Wine's lacks).
-class PcapWriter {
+// Why the output would write over a file of the folder being read, or take the pcap in as a frame
+// of the next export; empty when it does neither. A link at the output's name is followed by the
+// write, so where it leads counts; a second name of a packet file (a hard link) counts as well.
+std::string WhyOutputIsInTheFolder(const std::string& folder, const std::string& outputPath,
+                                   const std::vector<std::int32_t>& numbers) {
+    platform::FileStatus folderStatus;
+    if (platform::StatusOf(folder, folderStatus) != 0) return {};
+    std::error_code error;
+    std::filesystem::path written = std::filesystem::weakly_canonical(outputPath, error);
+    if (error) written = outputPath;
+    std::filesystem::path parent = written.parent_path();
+    if (parent.empty()) parent = ".";
+    platform::FileStatus parentStatus;
+    if (platform::StatusOf(parent.string(), parentStatus) == 0 &&
+        SameFile(parentStatus, folderStatus)) {
+        return "it is in the folder it reads";
+    }
+    platform::FileStatus outputStatus;
+    if (platform::StatusOf(outputPath, outputStatus) != 0 || outputStatus.links < 2) return {};
+    for (const std::int32_t number : numbers) {
+        platform::FileStatus packetStatus;
+        if (platform::StatusOf(PacketFilePath(folder, number), packetStatus) == 0 &&
+            SameFile(packetStatus, outputStatus)) {
+            return "it is another name of " + PacketFileName(number) + " of the folder it reads";
+        }
+    }
+    return {};
+}
+
+// The pcap's destination: standard output, a device or FIFO written as it is, or a file of its own,
+// which is removed when it cannot be written whole.
+class PcapOutput {
   public:
-    explicit PcapWriter(const std::string& path)
-        : file_(path == kStandardOutput ? platform::BinaryOutput()
-                                        : std::fopen(path.c_str(), "wb")) {
+    explicit PcapOutput(const std::string& path) : path_(path) {
+        if (path == kStandardOutput) {
+            file_ = platform::BinaryOutput();
+            return;
+        }
+        platform::FileStatus status;
+        removable_ =
+            platform::StatusOf(path, status) != 0 || status.kind == platform::FileKind::kRegular;
+        file_ = std::fopen(path.c_str(), "wb");
         if (file_ == nullptr) {
             openError_ = std::error_code(errno, std::generic_category());
             return;
         }
-        const FileHeader header{.magic = kNanosecondMagic,
-                                .versionMajor = 2,
-                                .versionMinor = 4,
-                                .zoneOffset = 0,
-                                .timeAccuracy = 0,
-                                .snapshotLength = static_cast<std::uint32_t>(kSnapshotLength),
-                                .linkType = kEthernetLinkType};
-        Write(&header, sizeof header);
+        // Fewer, larger writes; the buffer is the stream's until it is closed.
+        constexpr std::size_t kBufferBytes = std::size_t{1} << 20;
+        buffer_ = std::make_unique<char[]>(kBufferBytes);
+        (void)std::setvbuf(file_, buffer_.get(), _IOFBF, kBufferBytes);
     }
-    ~PcapWriter() {
-        // Only an export abandoned before Finish gets here; its file is incomplete however the
-        // close ends.
+    ~PcapOutput() {
         if (file_ != nullptr && file_ != stdout) (void)std::fclose(file_);
     }
-    PcapWriter(const PcapWriter&) = delete;
-    PcapWriter& operator=(const PcapWriter&) = delete;
+    PcapOutput(const PcapOutput&) = delete;
+    PcapOutput& operator=(const PcapOutput&) = delete;
 
-    // Why the file could not be opened; none once it is.
+    std::FILE* File() const { return file_; }
     std::error_code OpenError() const { return openError_; }
 
-    // The frame was stored whole: its length on the wire is the captured one.
-    void Append(const timespec& captured, std::span<const unsigned char> frame) {
-        const RecordHeader record{.seconds = static_cast<std::uint32_t>(captured.tv_sec),
-                                  .nanoseconds = static_cast<std::uint32_t>(captured.tv_nsec),
-                                  .capturedLength = static_cast<std::uint32_t>(frame.size()),
-                                  .wireLength = static_cast<std::uint32_t>(frame.size())};
-        Write(&record, sizeof record);
-        Write(frame.data(), frame.size());
-    }
-
-    // Whether every byte reached the file; closes it (flushes standard output).
-    bool Finish() {
-        bool written = !writeFailed_ && std::fflush(file_) == 0 && std::ferror(file_) == 0;
-        if (file_ != stdout && std::fclose(file_) != 0) written = false;
+    // Closes the file: the reason it could not be completed, or none.
+    std::error_code Close() {
+        std::error_code error;
+        if (file_ != stdout && std::fclose(file_) != 0) {
+            error = std::error_code(errno, std::generic_category());
+        }
         file_ = nullptr;
-        return written;
+        return error;
+    }
+    // After a failure: a file of its own is removed, so that no cut pcap is left looking whole.
+    // What is left to say of it.
+    std::string Discard() {
+        if (file_ != nullptr) (void)Close();
+        if (!removable_) return {};
+        if (const int error = platform::RemoveFile(path_); error != 0) {
+            return "; the part written could not be removed: " + platform::SystemErrorText(error);
+        }
+        return "; the part written is removed";
     }
 
   private:
-    static constexpr std::uint32_t kNanosecondMagic = 0xa1b23c4d;
-    static constexpr std::uint32_t kEthernetLinkType = 1;  // LINKTYPE_ETHERNET
-    struct FileHeader {
-        std::uint32_t magic;
-        std::uint16_t versionMajor;
-        std::uint16_t versionMinor;
-        std::int32_t zoneOffset;
-        std::uint32_t timeAccuracy;
-        std::uint32_t snapshotLength;
-        std::uint32_t linkType;
-    };
-    // The seconds in 32 bits, as the format has them.
-    struct RecordHeader {
-        std::uint32_t seconds;
-        std::uint32_t nanoseconds;
-        std::uint32_t capturedLength;
-        std::uint32_t wireLength;
-    };
-    static_assert(sizeof(FileHeader) == 24 && sizeof(RecordHeader) == 16);
+    std::string path_;
+    std::FILE* file_ = nullptr;
+    std::unique_ptr<char[]> buffer_;
+    std::error_code openError_;
+    bool removable_ = false;
+};
 
-    // Nothing more is written after a failed write, so that no record follows a cut one; Finish
-    // tells of the failure.
-    void Write(const void* bytes, std::size_t size) {
-        if (!writeFailed_) writeFailed_ = std::fwrite(bytes, 1, size, file_) != size;
+// On a terminal, a line redrawn a few times a second: files done of all, the rate, the time left.
+class ExportProgress {
+  public:
+    explicit ExportProgress(std::size_t files) : files_(files) {}
+    ~ExportProgress() { Clear(); }
+    ExportProgress(const ExportProgress&) = delete;
+    ExportProgress& operator=(const ExportProgress&) = delete;
+
+    void Done(std::size_t done) {
+        using namespace std::chrono_literals;
+        constexpr std::size_t kFilesBetweenLooks = 256;
+        if (!shown_ || done % kFilesBetweenLooks != 0) return;
+        const Clock::time_point now = Clock::now();
+        if (now - lastDrawn_ < 250ms) return;
+        lastDrawn_ = now;
+        const double seconds = std::chrono::duration<double>(now - start_).count();
+        const double rate = seconds > 0 ? static_cast<double>(done) / seconds : 0;
+        const auto left =
+            static_cast<long long>(rate > 0 ? static_cast<double>(files_ - done) / rate : 0);
+        char line[160];
+        std::cerr << PrintedText(line, std::snprintf(line, sizeof line,
+                                                     "\r\033[K%zu of %zu files, %.0f files/s, "
+                                                     "%lld min %02lld s left",
+                                                     done, files_, rate, left / 60, left % 60))
+                  << std::flush;
+        drawn_ = true;
     }
 
-    std::FILE* file_;
-    std::error_code openError_;
-    bool writeFailed_ = false;
+    // Before another line on stderr.
+    void Clear() {
+        if (drawn_) std::cerr << "\r\033[K" << std::flush;
+        drawn_ = false;
+    }
+
+  private:
+    const std::size_t files_;
+    const bool shown_ = platform::ErrorRedrawsLines();
+    const Clock::time_point start_ = Clock::now();
+    Clock::time_point lastDrawn_ = start_;
+    bool drawn_ = false;
 };
 
 }  // namespace
@@ -176,58 +198,102 @@ ExportReport ExportToPcap(const std::string& folder, const std::string& outputPa
         return report;
     }
     std::error_code listError;
-    const std::vector<std::int32_t> numbers = PacketFileNumbers(folder, listError);
+    const FolderListing listing = ListPacketFolder(folder, listError);
     if (listError) {
         std::cerr << "mirrowen: cannot read the folder " << folder << ": " << listError.message()
                   << '\n';
         return report;
     }
-    PcapWriter pcap(outputPath);
-    if (pcap.OpenError()) {
-        // Worded as libpcap's writer worded it.
-        std::cerr << "mirrowen: cannot create " << outputPath << ": " << outputPath << ": "
-                  << pcap.OpenError().message() << '\n';
+    if (listing.otherNames > 0) {
+        std::string names;
+        for (const std::string& name : listing.otherSample) {
+            names += (names.empty() ? "" : ", ") + name;
+        }
+        if (listing.otherNames > static_cast<std::int64_t>(listing.otherSample.size())) {
+            names += ", ...";
+        }
+        std::cerr << "mirrowen: left out " << Plural(listing.otherNames, "file")
+                  << " of the folder whose names are not those of packet files (1.hda, 2.hda, "
+                     "...): "
+                  << names << '\n';
+    }
+    const std::vector<std::int32_t>& numbers = listing.numbers;
+    if (numbers.empty()) {
+        std::cerr << "mirrowen: the folder " << folder
+                  << " holds no packet files (1.hda, 2.hda, ...): nothing to export\n";
+        return report;
+    }
+    if (outputPath != kStandardOutput) {
+        if (const std::string why = WhyOutputIsInTheFolder(folder, outputPath, numbers);
+            !why.empty()) {
+            std::cerr << "mirrowen: the output " << outputPath << " cannot be written: " << why
+                      << " (" << folder << "), whose files it would write over or add to; write it "
+                      << "elsewhere\n";
+            return report;
+        }
+    }
+    PcapOutput output(outputPath);
+    if (output.OpenError()) {
+        std::cerr << "mirrowen: cannot create " << outputPath << ": "
+                  << output.OpenError().message() << '\n';
         return report;
     }
 
-    PacketFile packet;
-    for (const std::int32_t number : numbers) {
-        if (!ReadPacketFile(PacketFilePath(folder, number), packet)) {
-            ++report.skipped;
-            continue;
+    PcapWriter pcap(output.File());
+    {
+        ExportProgress progress(numbers.size());
+        PacketFilesAhead files(folder, numbers);
+        std::size_t done = 0;
+        for (const PacketFilesAhead::Read* read = files.Next(); read != nullptr && !pcap.Error();
+             read = files.Next()) {
+            progress.Done(++done);
+            if (read->failure) {
+                progress.Clear();
+                std::cerr << "mirrowen: skipped " << PacketFilePath(folder, read->number) << ": "
+                          << *read->failure << '\n';
+                ++report.skipped;
+                continue;
+            }
+            if (filter != nullptr && !filter->Matches(read->frame.bytes)) {
+                ++report.filteredOut;
+                continue;
+            }
+            pcap.Append(read->frame.captured, read->frame.bytes);
+            ++report.frames;
         }
-        if (filter != nullptr && !filter->Matches(packet.bytes)) {
-            ++report.filteredOut;
-            continue;
-        }
-        pcap.Append(packet.modified, packet.bytes);
-        ++report.frames;
     }
-
+    std::error_code error = pcap.Flush() ? output.Close() : pcap.Error();
+    if (ReaderWentAway(error)) {
+        report.readerWentAway = true;
+        return report;
+    }
+    if (error) {
+        const std::string discarded = output.Discard();
+        std::cerr << "mirrowen: cannot write " << outputPath << ": " << error.message() << discarded
+                  << '\n';
+        return report;
+    }
     report.missing = ReportMissingNumbers(numbers);
-
-    if (!pcap.Finish()) {
-        std::cerr << "mirrowen: cannot write " << outputPath << " whole; check free space\n";
-        return report;
-    }
     report.written = true;
     return report;
 }
 
 int ReportExport(const std::string& folder, const std::string& outputPath,
                  const ExportReport& report) {
+    // As tcpdump ends when its reader goes: nothing to say.
+    if (report.readerWentAway) return kExitSuccess;
     if (!report.written) return kExitFailure;
     // Standard output carries the pcap file itself.
     if (outputPath != kStandardOutput) {
-        std::cout << "Exported " << report.frames << " frames from " << folder << " to "
+        std::cout << "Exported " << Plural(report.frames, "frame") << " from " << folder << " to "
                   << outputPath;
         if (report.missing > 0) std::cout << "; missing numbers: " << report.missing << " (above)";
         if (report.filteredOut > 0) {
-            std::cout << "; left out " << report.filteredOut
-                      << " frames that the filter did not match";
+            std::cout << "; left out " << Plural(report.filteredOut, "frame")
+                      << " that the filter did not match";
         }
         if (report.skipped > 0) {
-            std::cout << "; skipped " << report.skipped << " packet files (above)";
+            std::cout << "; skipped " << Plural(report.skipped, "packet file") << " (above)";
         }
         std::cout << ". View them with: tshark -r " << outputPath << '\n';
     }

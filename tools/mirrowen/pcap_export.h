@@ -9,7 +9,8 @@
 namespace mirrowen::tool {
 
 struct ExportReport {
-    bool written = false;  // false: the pcap file could not be written (a line on stderr says why)
+    bool written = false;  // false: nothing or not all could be written (a line on stderr says why)
+    bool readerWentAway = false;  // the pcap went to a pipe whose reader closed it: a normal end
     std::int64_t frames = 0;
     std::int64_t skipped = 0;  // packet files that cannot be a frame, each reported on stderr
     std::int64_t missing = 0;  // numbers from 1 to the highest without a packet file (on stderr)
@@ -19,7 +20,8 @@ struct ExportReport {
 // Writes every packet file of the folder in the order of its number, and names the numbers missing
 // between 1 and the highest. Each frame's timestamp is its file's modification time, which the
 // capture sets to the frame's capture time, written to the nanosecond. With a filter, only the
-// frames it matches are written.
+// frames it matches are written. An output in the folder itself is refused before anything is
+// written, and an output file that cannot be written whole is removed.
 ExportReport ExportToPcap(const std::string& folder, const std::string& outputPath,
                           const FrameFilter* filter = nullptr);
 

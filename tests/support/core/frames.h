@@ -18,7 +18,7 @@ bool IsProbeFrame(const std::vector<unsigned char>& frame);
 // Whether `frame` is a test or probe frame of its length, every byte as it was sent.
 bool IsIntactFrame(const std::vector<unsigned char>& frame);
 
-// Hand-built frames for the frame summary of `mirrowen capture --show`. Addresses are made up (the
+// Hand-built frames for the tool's filters and its `--show`. Addresses are made up (the
 // documentation ranges 192.0.2.0/24, 198.51.100.0/24 and 2001:db8::/32); such frames travel only
 // over a test's own veth pair, where nothing routes them. Checksums other than the IPv4 header's
 // are left 0.

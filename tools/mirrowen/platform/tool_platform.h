@@ -89,6 +89,41 @@ class StopRequestsOnThisThread {
 // "stopped by Ctrl-C (SIGINT)", for the summary.
 std::string StopRequestText(int request);
 
+// --- Other programs -----------------------------------------------------------------------------
+
+// The program of that name on PATH (on Windows also in Wireshark's default folder, where tshark.exe
+// is installed), or nothing.
+std::optional<std::filesystem::path> FindProgram(const std::string& name);
+
+// A program started with a pipe into its standard input and one from its standard output; its
+// standard error is this process's. It takes no stop request from the terminal (it runs in a
+// process group of its own), so that after a Ctrl-C it still prints what its input holds: it
+// ends when its input does.
+class PipedProcess {
+  public:
+    PipedProcess(const std::filesystem::path& program, const std::vector<std::string>& arguments);
+    // Closes both pipes and waits for it to end.
+    ~PipedProcess();
+    PipedProcess(const PipedProcess&) = delete;
+    PipedProcess& operator=(const PipedProcess&) = delete;
+
+    // 0 once it started; else the system's reason.
+    int Error() const { return error_; }
+    // Its standard input, taking binary data unchanged.
+    std::FILE* Input() const;
+    // Its input ends: it prints what is left and ends.
+    void CloseInput();
+    // Up to `size` bytes of its output: how many, 0 at its end; nothing when the read failed.
+    std::optional<std::size_t> ReadOutput(char* bytes, std::size_t size);
+    // Its output is no longer read: its next write fails.
+    void CloseOutput();
+
+  private:
+    struct Handles;
+    std::unique_ptr<Handles> handles_;
+    int error_ = 0;
+};
+
 // --- Loading the capture module -----------------------------------------------------------------
 
 // Where the module is looked for when no path is given, relative to this program's executable.
@@ -100,17 +135,25 @@ void UnloadModule(void* module);
 
 // --- Files --------------------------------------------------------------------------------------
 
+// What stands at a name; a packet file is only ever a regular file.
+enum class FileKind { kRegular, kLink, kFolder, kFifo, kDevice, kOther };
+
 struct FileStatus {
-    bool regular = false;
+    FileKind kind = FileKind::kOther;
     std::int64_t size = 0;
     timespec modified{};  // since 1970-01-01 UTC, as the file system keeps it
+    // Which file it is: two names with the same device and identity name the same file.
+    std::uint64_t device = 0;
+    std::uint64_t identity = 0;
+    std::uint64_t links = 0;  // names the file has
 };
 
 // The status of what `path` names, following a link; 0, or the system's reason.
 int StatusOf(const std::string& path, FileStatus& status);
 
-// A file opened for reading, never through a link at its name and never blocking on what stands
-// there (a FIFO); released with the object.
+// A regular file opened for reading. A link, a FIFO, a device or a folder at the name is never
+// followed or read (its kind is in Status(), and Read reads nothing), nor on POSIX opened, so that
+// nothing standing there can block the read or be set off by an open; released with the object.
 class InputFile {
   public:
     explicit InputFile(const std::string& path);
@@ -118,7 +161,7 @@ class InputFile {
     InputFile(const InputFile&) = delete;
     InputFile& operator=(const InputFile&) = delete;
 
-    // 0 once the file is open and its status read; else the system's reason.
+    // 0 once the name's status is read (and a regular file opened); else the system's reason.
     int Error() const { return error_; }
     const FileStatus& Status() const { return status_; }
     // Reads up to `size` bytes: how many, 0 at the end; nothing, with the system's reason in
@@ -169,9 +212,6 @@ std::string FileSystemReason(int error, const std::string& folder);
 // The same for a packet file that the module could not write, with what the platform's capture
 // module never does in that case (follow a link) said where it was the cause.
 std::string PacketFileReason(int error, const std::string& folder);
-
-// The local time of a moment, as the system's time zone tells it.
-std::tm LocalTime(std::time_t moment);
 
 // --- The capture library ------------------------------------------------------------------------
 

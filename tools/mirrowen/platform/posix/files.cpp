@@ -15,10 +15,22 @@ namespace mirrowen::tool::platform {
 
 namespace {
 
+FileKind KindFrom(mode_t mode) {
+    if (S_ISREG(mode)) return FileKind::kRegular;
+    if (S_ISLNK(mode)) return FileKind::kLink;
+    if (S_ISDIR(mode)) return FileKind::kFolder;
+    if (S_ISFIFO(mode)) return FileKind::kFifo;
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return FileKind::kDevice;
+    return FileKind::kOther;
+}
+
 FileStatus StatusFrom(const struct stat& status) {
-    return {.regular = S_ISREG(status.st_mode),
+    return {.kind = KindFrom(status.st_mode),
             .size = static_cast<std::int64_t>(status.st_size),
-            .modified = status.st_mtim};
+            .modified = status.st_mtim,
+            .device = static_cast<std::uint64_t>(status.st_dev),
+            .identity = static_cast<std::uint64_t>(status.st_ino),
+            .links = static_cast<std::uint64_t>(status.st_nlink)};
 }
 
 }  // namespace
@@ -31,10 +43,17 @@ int StatusOf(const std::string& path, FileStatus& status) {
 }
 
 InputFile::InputFile(const std::string& path) {
-    // Whatever stands at the name is untrusted: a link is not followed, and a FIFO put there does
-    // not block the open.
-    const int file = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    // Whatever stands at the name is untrusted, and the tool may run as root: only a regular file
+    // is opened (a device's open may act), never through a link, and never blocking, should a
+    // FIFO take the file's place after the look.
     struct stat status {};
+    if (lstat(path.c_str(), &status) != 0) {
+        error_ = errno;
+        return;
+    }
+    status_ = StatusFrom(status);
+    if (status_.kind != FileKind::kRegular) return;
+    const int file = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (file < 0 || fstat(file, &status) != 0) {
         error_ = errno;
     } else {
@@ -48,6 +67,7 @@ InputFile::~InputFile() {
 }
 
 std::optional<std::size_t> InputFile::Read(unsigned char* bytes, std::size_t size) {
+    if (status_.kind != FileKind::kRegular) return 0;
     for (;;) {
         const ssize_t result = read(static_cast<int>(handle_), bytes, size);
         if (result >= 0) return static_cast<std::size_t>(result);

@@ -27,4 +27,8 @@ inline constexpr std::string_view kNotEthernetHint =
     "choose an Ethernet or loopback adapter from 'mirrowen list' (pseudo-devices such as 'any' "
     "are not Ethernet)";
 
+// What to install for `--show`, which runs the frames through tcpdump or tshark.
+inline constexpr std::string_view kFrameViewerInstall =
+    "install tcpdump (apt-get install tcpdump) or tshark";
+
 }  // namespace mirrowen::tool::platform

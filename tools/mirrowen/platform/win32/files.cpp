@@ -33,9 +33,28 @@ int StatusOfHandle(HANDLE file, FileStatus& status) {
     BY_HANDLE_FILE_INFORMATION information{};
     if (GetFileInformationByHandle(file, &information) == FALSE) return LastError();
     // A folder, a link or a device is no packet file.
-    status.regular = (information.dwFileAttributes &
-                      (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0 &&
-                     GetFileType(file) == FILE_TYPE_DISK;
+    if ((information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        status.kind = FileKind::kLink;
+    } else if ((information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        status.kind = FileKind::kFolder;
+    } else {
+        switch (GetFileType(file)) {
+            case FILE_TYPE_DISK:
+                status.kind = FileKind::kRegular;
+                break;
+            case FILE_TYPE_PIPE:
+                status.kind = FileKind::kFifo;
+                break;
+            case FILE_TYPE_CHAR:
+                status.kind = FileKind::kDevice;
+                break;
+            default:
+                status.kind = FileKind::kOther;
+        }
+    }
+    status.device = information.dwVolumeSerialNumber;
+    status.identity = std::uint64_t{information.nFileIndexHigh} << 32 | information.nFileIndexLow;
+    status.links = information.nNumberOfLinks;
     status.size = static_cast<std::int64_t>(std::uint64_t{information.nFileSizeHigh} << 32 |
                                             information.nFileSizeLow);
     status.modified = FromFileTime(information.ftLastWriteTime);
@@ -76,6 +95,7 @@ InputFile::~InputFile() {
 }
 
 std::optional<std::size_t> InputFile::Read(unsigned char* bytes, std::size_t size) {
+    if (status_.kind != FileKind::kRegular) return 0;
     DWORD read = 0;
     if (ReadFile(reinterpret_cast<HANDLE>(handle_), bytes, static_cast<DWORD>(size), &read,
                  nullptr) == FALSE) {

@@ -32,4 +32,8 @@ inline constexpr std::string_view kNoAdaptersHint =
 inline constexpr std::string_view kNotEthernetHint =
     "choose an Ethernet adapter from 'mirrowen list' (Npcap's loopback adapter is not Ethernet)";
 
+// What to install for `--show`, which runs the frames through tcpdump or tshark.
+inline constexpr std::string_view kFrameViewerInstall =
+    "install Wireshark, whose tshark.exe is looked for on PATH and in its default folder";
+
 }  // namespace mirrowen::tool::platform
