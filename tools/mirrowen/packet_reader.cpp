@@ -59,9 +59,9 @@ std::optional<std::string> ReadPacketFile(const std::string& path, PacketFrame& 
     return std::nullopt;
 }
 
-PacketFilesAhead::PacketFilesAhead(std::string folder, std::vector<std::int32_t> numbers)
+PacketFilesAhead::PacketFilesAhead(std::string folder, std::span<const std::int32_t> numbers)
     : folder_(std::move(folder)),
-      numbers_(std::move(numbers)),
+      numbers_(numbers),
       slots_(kFramesAhead),
       filled_(kFramesAhead, false) {
     const std::size_t readers = std::min(kReaders, numbers_.size());

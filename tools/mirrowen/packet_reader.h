@@ -7,6 +7,7 @@
 #include <ctime>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -23,9 +24,9 @@ struct PacketFrame {
 // more than a frame's; the system's reason for an open or a read that failed).
 std::optional<std::string> ReadPacketFile(const std::string& path, PacketFrame& frame);
 
-// The packet files of `numbers` in `folder`, read in that order by a few threads ahead of the one
-// taken, so that a disk serves several reads at a time while the frames are written. At most
-// kFramesAhead frames are held, whatever the folder's size.
+// The packet files of `numbers` (the caller's, kept while this lives) in `folder`, read in that
+// order by a few threads ahead of the one taken, so that a disk serves several reads at a time
+// while the frames are written. At most kFramesAhead frames are held, whatever the folder's size.
 class PacketFilesAhead {
   public:
     struct Read {
@@ -34,7 +35,7 @@ class PacketFilesAhead {
         std::optional<std::string> failure;  // why it is no frame, as ReadPacketFile says
     };
 
-    PacketFilesAhead(std::string folder, std::vector<std::int32_t> numbers);
+    PacketFilesAhead(std::string folder, std::span<const std::int32_t> numbers);
     ~PacketFilesAhead();
     PacketFilesAhead(const PacketFilesAhead&) = delete;
     PacketFilesAhead& operator=(const PacketFilesAhead&) = delete;
@@ -48,7 +49,7 @@ class PacketFilesAhead {
     void ReadFiles();
 
     const std::string folder_;
-    const std::vector<std::int32_t> numbers_;
+    const std::span<const std::int32_t> numbers_;
     std::vector<Read> slots_;  // index i of numbers_ in slot i % kFramesAhead
     std::vector<bool> filled_;
     std::mutex mutex_;
