@@ -253,7 +253,8 @@ pcap_t* OpenAsTheLibraryDoes(std::string& failure) {
     pcap_set_snaplen(capture, MIRROWEN_SNAPSHOT_LENGTH);
     pcap_set_promisc(capture, 1);
     pcap_set_timeout(capture, 200);
-    if (const std::size_t bytes = capture::CaptureBufferBytes(); bytes != 0) {
+    if (const std::size_t bytes = capture::CaptureBufferBytes(VethNamespace::kCaptureEnd);
+        bytes != 0) {
         pcap_set_buffer_size(capture, static_cast<int>(bytes));
     }
     pcap_set_tstamp_precision(capture, PCAP_TSTAMP_PRECISION_NANO);
@@ -402,7 +403,7 @@ std::uint64_t LeadingProbeFiles(const fs::path& folder) {
 }
 
 std::size_t LibraryBufferMiB() {
-    const std::size_t bytes = capture::CaptureBufferBytes();
+    const std::size_t bytes = capture::CaptureBufferBytes(VethNamespace::kCaptureEnd);
     return bytes == 0 ? kCaptureLibraryDefaultMiB : bytes / kMiB;
 }
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <thread>
 
-#include "capture/capture_buffer.h"
 #include "live_peers.h"
+#include "mirrowen.h"
 #include "process_state.h"
 
 namespace mirrowen::bench {
@@ -23,9 +23,9 @@ using testing::VethNamespace;
 class BufferSetting {
   public:
     explicit BufferSetting(std::size_t mib) {
-        setenv(capture::kCaptureBufferVariable, std::to_string(mib).c_str(), 1);
+        setenv(MIRROWEN_CAPTURE_BUFFER_VARIABLE, std::to_string(mib).c_str(), 1);
     }
-    ~BufferSetting() { unsetenv(capture::kCaptureBufferVariable); }
+    ~BufferSetting() { unsetenv(MIRROWEN_CAPTURE_BUFFER_VARIABLE); }
     BufferSetting(const BufferSetting&) = delete;
     BufferSetting& operator=(const BufferSetting&) = delete;
 };

@@ -12,9 +12,9 @@
  * time the capture library took the frame (where the file system lets it be set; otherwise the
  * time the file was written).
  *
- * The capture library's buffer is enlarged to 384 MiB (at most a sixteenth of the machine's
- * memory), so that a busy file system loses no frames; the environment variable
- * MIRROWEN_CAPTURE_BUFFER_MB sets another size in whole MiB (1 to 2047), read at each call.
+ * The capture library's buffer (the capture ring) is sized for the adapter at each call, so that
+ * a busy file system loses no frames and a slow adapter takes little memory: see "The capture
+ * ring" below.
  *
  * Host protocol:
  *   - The host owns the two 32-bit integers behind stopFlag and fileCount and keeps them alive
@@ -81,6 +81,31 @@
 #define MIRROWEN_SNAPSHOT_LENGTH 65536
 #define MIRROWEN_LARGEST_SKIPPED_FRAME 60
 
+/*
+ * The capture ring: the kernel's or the driver's buffer that holds captured frames until the
+ * call has stored them. Its size is chosen at each call, by MirrowenCaptureBufferBytes below:
+ *
+ * MIRROWEN_CAPTURE_BUFFER_VARIABLE: the environment variable MIRROWEN_CAPTURE_BUFFER_MB. A whole
+ *     number of MiB (digits only) from 1 to MIRROWEN_LARGEST_CAPTURE_BUFFER_MB (2047) is the size
+ *     to ask for; any other value is ignored.
+ * Without it, about one second of what the adapter can deliver at its link speed as the system
+ *     reports it (Linux: the kernel's speed of the interface; Windows: the adapter's receive link
+ *     speed), rounded up to whole MiB and at most MIRROWEN_LARGEST_DEFAULT_CAPTURE_BUFFER_MB
+ *     (384, one second of 1514-byte frames at 250,000 frames/s). An adapter that reports no speed
+ *     (loopback, most wireless adapters, tunnels) gets MIRROWEN_UNKNOWN_SPEED_CAPTURE_BUFFER_MB
+ *     (64). A size so found below MIRROWEN_SMALLEST_CAPTURE_BUFFER_MB (2) leaves the capture
+ *     library's own default (2 MiB on Linux, 1 MiB for Npcap's driver).
+ * Either way, never more than a sixteenth of the machine's memory; where that sixteenth is below
+ *     MIRROWEN_SMALLEST_CAPTURE_BUFFER_MB, the capture library's own default.
+ * Where the kernel or the driver refuses the size, the capture library's own shrinking, or its
+ *     default, is what the capture gets.
+ */
+#define MIRROWEN_CAPTURE_BUFFER_VARIABLE "MIRROWEN_CAPTURE_BUFFER_MB"
+#define MIRROWEN_LARGEST_CAPTURE_BUFFER_MB 2047
+#define MIRROWEN_LARGEST_DEFAULT_CAPTURE_BUFFER_MB 384
+#define MIRROWEN_UNKNOWN_SPEED_CAPTURE_BUFFER_MB 64
+#define MIRROWEN_SMALLEST_CAPTURE_BUFFER_MB 2
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -127,6 +152,48 @@ MIRROWEN_EXPORT int32_t MIRROWEN_CALL Mirrowen(const char* adapterName, void* re
 typedef int32_t(MIRROWEN_CALL* MirrowenFunction)(const char* adapterName, void* reserved,
                                                  char* folderPath, int32_t* stopFlag,
                                                  int32_t* fileCount);
+
+/*
+ * The variable's value as the call reads it: the MiB of a whole number (digits only) from 1 to
+ * MIRROWEN_LARGEST_CAPTURE_BUFFER_MB, else 0 (also for "", which stands for a variable not set).
+ */
+static inline uint32_t MirrowenCaptureBufferSettingMiB(const char* setting) {
+    uint32_t mib = 0;
+    if (*setting == '\0') return 0;
+    for (; *setting != '\0'; ++setting) {
+        if (*setting < '0' || *setting > '9') return 0;
+        mib = mib * 10 + (uint32_t)(*setting - '0');
+        if (mib > MIRROWEN_LARGEST_CAPTURE_BUFFER_MB) return 0;
+    }
+    return mib;
+}
+
+/*
+ * The capture ring's size in bytes by the rule above, where 0 stands for the capture library's
+ * own default. settingMiB: the variable's value, as MirrowenCaptureBufferSettingMiB reads it;
+ * linkBitsPerSecond: the adapter's link speed (0: none reported); physicalMemory: the machine's
+ * memory in bytes (0: unknown). The call computes the same; a host may use it to tell its user.
+ */
+static inline uint64_t MirrowenCaptureBufferBytes(uint32_t settingMiB, uint64_t linkBitsPerSecond,
+                                                  uint64_t physicalMemory) {
+    const uint64_t mib = UINT64_C(1) << 20;
+    const uint64_t smallest = MIRROWEN_SMALLEST_CAPTURE_BUFFER_MB * mib;
+    uint64_t bytes = 0;
+    if (settingMiB >= 1 && settingMiB <= MIRROWEN_LARGEST_CAPTURE_BUFFER_MB) {
+        bytes = settingMiB * mib; /* an operator may want less than the smallest */
+    } else if (linkBitsPerSecond == 0) {
+        bytes = MIRROWEN_UNKNOWN_SPEED_CAPTURE_BUFFER_MB * mib;
+    } else {
+        const uint64_t largest = MIRROWEN_LARGEST_DEFAULT_CAPTURE_BUFFER_MB * mib;
+        const uint64_t oneSecond = (linkBitsPerSecond / 8 + mib - 1) / mib * mib;
+        bytes = oneSecond < largest ? oneSecond : largest;
+        if (bytes < smallest) return 0;
+    }
+    if (physicalMemory != 0 && bytes > physicalMemory / 16) {
+        bytes = physicalMemory / 16 < smallest ? 0 : physicalMemory / 16;
+    }
+    return bytes;
+}
 
 #ifdef __cplusplus
 }

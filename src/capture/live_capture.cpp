@@ -26,9 +26,9 @@ LiveCapture::~LiveCapture() {
 }
 
 bool LiveCapture::Open(const char* adapterName, char (&errorText)[platform::kCaptureErrorSize]) {
-    const CaptureBufferSizes bufferSizes(CaptureBufferBytes());
-    handle_ = platform::OpenCapture(DeviceName(adapterName), kSnapshotLength, true, kReadTimeoutMs,
-                                    bufferSizes.InTurn(), errorText);
+    const char* device = DeviceName(adapterName);
+    handle_ = platform::OpenCapture(device, kSnapshotLength, true, kReadTimeoutMs,
+                                    CaptureBufferBytes(device), errorText);
     return handle_ != nullptr;
 }
 

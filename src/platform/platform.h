@@ -4,7 +4,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <span>
 
 // SystemError: why a system call failed (errno, GetLastError()), kNoError when it did not.
 #include "platform/system_error.h"
@@ -78,6 +77,11 @@ bool EnvironmentValue(const char* name, char* value, std::size_t size);
 // The machine's physical memory in bytes; 0 if it cannot be told.
 std::uint64_t PhysicalMemoryBytes();
 
+// The link speed in bits/s that the system reports for the capture device (Linux: the kernel's
+// speed of the interface; Windows: the adapter's receive link speed); 0 where it reports none
+// (loopback, most wireless adapters, tunnels, a link that is down) or knows no such device.
+std::uint64_t LinkBitsPerSecond(const char* device);
+
 // --- Capture library -----------------------------------------------------------------------
 
 using CaptureHandle = pcap*;
@@ -89,12 +93,13 @@ struct Frame {
     CaptureTime time;
 };
 
-// The capture of pcap_open_live, with the kernel's or driver's capture buffer set to the first of
-// `bufferSizes` that it accepts, asked for in turn; where it accepts none, the capture library's
-// default stays. On failure returns nullptr with the reason in errorText, worded as
-// pcap_open_live words it.
+// The capture of pcap_open_live, with the kernel's or driver's capture buffer asked for at
+// `bufferBytes` (0: the capture library's default). Where the kernel or the driver refuses that
+// size, the capture gets what the platform's capture library can have instead, at worst its
+// default. On failure returns nullptr with the reason in errorText, worded as pcap_open_live
+// words it.
 CaptureHandle OpenCapture(const char* device, int snapshotLength, bool promiscuous,
-                          int readTimeoutMs, std::span<const std::size_t> bufferSizes,
+                          int readTimeoutMs, std::size_t bufferBytes,
                           char (&errorText)[kCaptureErrorSize]);
 // Whether the capture delivers Ethernet frames.
 bool IsEthernet(CaptureHandle capture);

@@ -31,71 +31,60 @@ TEST_F(LiveCapture, OpensTheDeviceWithTheFixedParameters) {
     EXPECT_EQ(StandInOpenedPromiscuous(), 1);
     EXPECT_EQ(StandInOpenedTimeoutMs(), 200);
     ASSERT_EQ(StandInBufferRequestCount(), 1);
-    EXPECT_EQ(StandInBufferRequest(0), static_cast<int>(capture::CaptureBufferBytes()));
+    EXPECT_EQ(StandInBufferRequest(0),
+              static_cast<int>(capture::CaptureBufferBytes(device.c_str())));
 }
 
-TEST(CaptureBuffer, IsTheOperatorsWholeMiBOrTheDefaultBoundedByMemory) {
+// The ring's size: the operator's whole MiB where given, else one second at the adapter's link
+// speed (64 MiB where it reports none), within 384 MiB and a sixteenth of the machine's memory;
+// 0 (the capture library's default) where that comes to less than 2 MiB.
+TEST(CaptureBuffer, IsTheOperatorsWholeMiBOrOneSecondAtTheLinkSpeedBoundedByMemory) {
     constexpr std::uint64_t kMiB = 1 << 20;
     constexpr std::uint64_t kLargeMachine = 64 * 1024 * kMiB;
+    constexpr std::uint64_t kGigabit = 1'000'000'000;
     const struct {
         const char* setting;
+        std::uint64_t linkSpeed;
         std::uint64_t memory;
         std::uint64_t bytes;
     } cases[] = {
-        {nullptr, kLargeMachine, 384 * kMiB},
-        {nullptr, 0, 384 * kMiB},  // memory unknown
-        {"64", kLargeMachine, 64 * kMiB},
-        {"1", kLargeMachine, 1 * kMiB},
-        {"0064", kLargeMachine, 64 * kMiB},
-        {"2047", kLargeMachine, 2047 * kMiB},
-        // Not a whole number of MiB from 1 to 2047: the default.
-        {"", kLargeMachine, 384 * kMiB},
-        {"0", kLargeMachine, 384 * kMiB},
-        {"2048", kLargeMachine, 384 * kMiB},
-        {"-64", kLargeMachine, 384 * kMiB},
-        {"+64", kLargeMachine, 384 * kMiB},
-        {" 64", kLargeMachine, 384 * kMiB},
-        {"64MB", kLargeMachine, 384 * kMiB},
-        {"6.4", kLargeMachine, 384 * kMiB},
-        {"99999999999999999999999", kLargeMachine, 384 * kMiB},
+        {nullptr, 0, kLargeMachine, 64 * kMiB},  // no speed reported
+        {nullptr, 10 * kGigabit, kLargeMachine, 384 * kMiB},
+        {nullptr, 100 * kGigabit, 0, 384 * kMiB},  // memory unknown
+        {nullptr, kGigabit, kLargeMachine, 120 * kMiB},
+        {nullptr, kGigabit / 10, kLargeMachine, 12 * kMiB},
+        {nullptr, kGigabit / 100, kLargeMachine, 2 * kMiB},
+        {nullptr, kGigabit / 1000, kLargeMachine, 0},
+        {"64", 10 * kGigabit, kLargeMachine, 64 * kMiB},
+        {"1", 0, kLargeMachine, 1 * kMiB},
+        {"0064", 0, kLargeMachine, 64 * kMiB},
+        {"2047", 0, kLargeMachine, 2047 * kMiB},
+        // Not a whole number of MiB from 1 to 2047: the rule's size.
+        {"", kGigabit, kLargeMachine, 120 * kMiB},
+        {"0", 0, kLargeMachine, 64 * kMiB},
+        {"2048", 0, kLargeMachine, 64 * kMiB},
+        {"-64", 0, kLargeMachine, 64 * kMiB},
+        {"+64", 0, kLargeMachine, 64 * kMiB},
+        {" 64", 0, kLargeMachine, 64 * kMiB},
+        {"64MB", 0, kLargeMachine, 64 * kMiB},
+        {"6.4", 0, kLargeMachine, 64 * kMiB},
+        {"99999999999999999999999", 0, kLargeMachine, 64 * kMiB},
         // A sixteenth of the machine's memory at most; too little of it for more than the
         // capture library's default leaves that default.
-        {nullptr, 1024 * kMiB, 64 * kMiB},
-        {"1024", 4096 * kMiB, 256 * kMiB},
-        {"16", 4096 * kMiB, 16 * kMiB},
-        {nullptr, 16 * kMiB, 0},
+        {nullptr, 10 * kGigabit, 1024 * kMiB, 64 * kMiB},
+        {"1024", 0, 4096 * kMiB, 256 * kMiB},
+        {"16", 0, 4096 * kMiB, 16 * kMiB},
+        {nullptr, 0, 16 * kMiB, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.setting != nullptr ? c.setting : "(not set)");
+        SCOPED_TRACE(c.linkSpeed);
         SCOPED_TRACE(c.memory);
-        EXPECT_EQ(capture::CaptureBufferBytes(c.setting, c.memory), c.bytes);
+        EXPECT_EQ(MirrowenCaptureBufferBytes(
+                      MirrowenCaptureBufferSettingMiB(c.setting != nullptr ? c.setting : ""),
+                      c.linkSpeed, c.memory),
+                  c.bytes);
     }
-}
-
-// What a kernel or driver that refuses a buffer is asked for next: half as much, down to 2 MiB,
-// below which the capture library's own default is as large. The operator's size is asked for
-// first, however small.
-TEST(CaptureBuffer, ARefusedSizeIsFollowedByItsHalvesDownToTwoMiB) {
-    constexpr std::size_t kMiB = 1 << 20;
-    const struct {
-        std::size_t first;
-        std::vector<std::size_t> inTurn;
-    } cases[] = {
-        {200 * kMiB,
-         {200 * kMiB, 100 * kMiB, 50 * kMiB, 25 * kMiB, 25 * kMiB / 2, 25 * kMiB / 4,
-          25 * kMiB / 8}},
-        {4 * kMiB, {4 * kMiB, 2 * kMiB}},
-        {1 * kMiB, {1 * kMiB}},
-        {0, {}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.first);
-        const capture::CaptureBufferSizes sizes(c.first);
-        EXPECT_EQ(std::vector<std::size_t>(sizes.InTurn().begin(), sizes.InTurn().end()), c.inTurn);
-    }
-    const capture::CaptureBufferSizes largest(2047 * kMiB);
-    EXPECT_EQ(largest.InTurn().size(), 10u);
-    EXPECT_GE(largest.InTurn().back(), 2 * kMiB);
 }
 
 // The capture buffer's bound is a share of the machine's whole memory, not of what happens to be

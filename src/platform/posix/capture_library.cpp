@@ -88,14 +88,13 @@ void DescribeFailure(const char* device, int status, pcap_t* capture,
 }  // namespace
 
 CaptureHandle OpenCapture(const char* device, int snapshotLength, bool promiscuous,
-                          int readTimeoutMs, std::span<const std::size_t> bufferSizes,
+                          int readTimeoutMs, std::size_t bufferBytes,
                           char (&errorText)[kCaptureErrorSize]) {
     static_assert(kCaptureErrorSize == PCAP_ERRBUF_SIZE);
-    // The kernel refuses a ring it cannot have with a generic error at activation; the next size
-    // is then tried, and last the capture library's default (0), whose failure is
-    // pcap_open_live's.
-    for (std::size_t attempt = 0; attempt <= bufferSizes.size(); ++attempt) {
-        const std::size_t size = attempt < bufferSizes.size() ? bufferSizes[attempt] : 0;
+    // libpcap itself shrinks a ring that the kernel has no memory for. A ring that it cannot map
+    // into the process (an address-space limit) fails the activation with a generic error: then
+    // the capture library's default is asked for once, and its failure is pcap_open_live's.
+    for (const std::size_t size : {bufferBytes, std::size_t{0}}) {
         OwnedCapture capture;
         const int status =
             Activate(capture, device, snapshotLength, promiscuous, readTimeoutMs, size, errorText);

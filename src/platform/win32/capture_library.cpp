@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "mirrowen.h"
 #include "platform/platform.h"
 #include "platform/win32/wpcap.h"
 #include "platform/win32/wpcap_library.h"
@@ -59,12 +60,18 @@ void DescribeBindingFailure(DWORD failure, char (&errorText)[kCaptureErrorSize])
                   "The capture library wpcap.dll could not be loaded: %s", reason);
 }
 
-// The driver's buffer is enlarged after the open, to the first size it accepts. A capture library
-// without pcap_setbuff, or a driver that refuses every size, keeps its own default of 1 MiB.
-void EnlargeBuffer(const CaptureLibrary& library, CaptureHandle capture,
-                   std::span<const std::size_t> bufferSizes) {
-    if (library.setBuffer == nullptr) return;
-    for (const std::size_t size : bufferSizes) {
+// Below this the driver's own default (1 MiB) is as good: a refused size is not halved further.
+constexpr std::size_t kSmallestHalvedBytes = std::size_t{MIRROWEN_SMALLEST_CAPTURE_BUFFER_MB} << 20;
+
+// The driver's buffer is enlarged after the open. The driver takes it from memory that cannot be
+// paged out, which it may not have: a refused size is asked for again at half, down to 2 MiB. A
+// capture library without pcap_setbuff, or a driver that refuses every size, keeps its own
+// default of 1 MiB.
+void EnlargeBuffer(const CaptureLibrary& library, CaptureHandle capture, std::size_t bytes) {
+    if (library.setBuffer == nullptr || bytes == 0) return;
+    // The first size is asked for whatever it is: an operator may want less than 2 MiB.
+    if (library.setBuffer(capture, static_cast<int>(bytes)) == 0) return;
+    for (std::size_t size = bytes / 2; size >= kSmallestHalvedBytes; size /= 2) {
         if (library.setBuffer(capture, static_cast<int>(size)) == 0) return;
     }
 }
@@ -72,7 +79,7 @@ void EnlargeBuffer(const CaptureLibrary& library, CaptureHandle capture,
 }  // namespace
 
 CaptureHandle OpenCapture(const char* device, int snapshotLength, bool promiscuous,
-                          int readTimeoutMs, std::span<const std::size_t> bufferSizes,
+                          int readTimeoutMs, std::size_t bufferBytes,
                           char (&errorText)[kCaptureErrorSize]) {
     static_assert(kCaptureErrorSize == PCAP_ERRBUF_SIZE);
     const CaptureLibrary& library = TheCaptureLibrary();
@@ -82,7 +89,7 @@ CaptureHandle OpenCapture(const char* device, int snapshotLength, bool promiscuo
     }
     CaptureHandle capture =
         library.openLive(device, snapshotLength, promiscuous ? 1 : 0, readTimeoutMs, errorText);
-    if (capture != nullptr) EnlargeBuffer(library, capture, bufferSizes);
+    if (capture != nullptr) EnlargeBuffer(library, capture, bufferBytes);
     return capture;
 }
 
