@@ -19,6 +19,7 @@
 #include <functional>
 #include <iterator>
 #include <map>
+#include <optional>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -393,21 +394,54 @@ TEST_F(ToolTest, StopSignalsEndTheCaptureWithASummary) {
     EXPECT_EQ(SummaryCount(capture.Output()), -1) << capture.Output();
 }
 
-// The start line names the adapter, the folder and the ring that -B asked for, and what is never
-// stored.
+// The start line names the adapter, the folder, the ring and why it has that size, and what is
+// never stored: -B, the operator's variable, or the adapter's link speed (a veth pair reports 10
+// Gb/s, more than the largest default; loopback none).
 TEST_F(ToolTest, DurationEndsAnIdleCaptureThatNamedItsRingAtTheStart) {
     if (const std::string why = Unable(kCapture); !why.empty()) GTEST_SKIP() << why;
-    const fs::path folder = scratch_ / "out";
-    const Finished capture =
-        Tool({"capture", "-o", folder.string(), "--duration", "1s", "-B", "64"});
-    ASSERT_TRUE(capture.exited);
-    EXPECT_EQ(capture.status, 0) << capture.errors;
-    EXPECT_NE(capture.output.find("stopped after the requested duration"), std::string::npos)
-        << capture.output;
-    EXPECT_TRUE(capture.errors.starts_with(
-        "Capturing on rpcap://lo into " + folder.string() +
-        " with a 64 MiB capture ring; frames of 60 bytes or fewer are not stored.\n"))
-        << capture.errors;
+    const std::string variable = MIRROWEN_CAPTURE_BUFFER_VARIABLE;
+    const std::string veth = testing::VethNamespace::CaptureAdapter();
+    const struct {
+        std::vector<std::string> environment;  // for env(1)
+        std::vector<std::string> options;
+        std::string adapter;
+        std::string ring;
+    } cases[] = {
+        {{}, {"-B", "64"}, "rpcap://lo", "64 MiB capture ring (-B)"},
+        {{variable + "=16"}, {}, "rpcap://lo", "16 MiB capture ring (" + variable + ")"},
+        {{"-u", variable},
+         {},
+         "rpcap://lo",
+         "64 MiB capture ring (the adapter reports no link speed)"},
+        {{"-u", variable},
+         {},
+         veth,
+         "384 MiB capture ring (the largest by default; one second at the adapter's 10000 Mb/s "
+         "takes more)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.ring);
+        std::optional<testing::VethNamespace> network;
+        if (c.adapter == veth) {
+            if (testing::InstalledMemoryBytes() / 16 < (std::uint64_t{384} << 20)) continue;
+            network.emplace();
+        }
+        const fs::path folder = scratch_ / "out";
+        fs::remove_all(folder);
+        std::vector<std::string> command = c.environment;
+        command.insert(command.end(), {MIRROWEN_TOOL, "capture", "-i", c.adapter, "-o",
+                                       folder.string(), "--duration", "1s"});
+        command.insert(command.end(), c.options.begin(), c.options.end());
+        const Finished capture = tooltest::Run("env", command, 60s);
+        ASSERT_TRUE(capture.exited);
+        EXPECT_EQ(capture.status, 0) << capture.errors;
+        EXPECT_NE(capture.output.find("stopped after the requested duration"), std::string::npos)
+            << capture.output;
+        EXPECT_TRUE(capture.errors.starts_with("Capturing on " + c.adapter + " into " +
+                                               folder.string() + " with a " + c.ring +
+                                               "; frames of 60 bytes or fewer are not stored.\n"))
+            << capture.errors;
+    }
 }
 
 // Each bad path, name or number gets one line that names it, and status 2; values that pass are

@@ -7,7 +7,7 @@
 #include <optional>
 #include <thread>
 
-#include "capture/capture_buffer.h"
+#include "capture_ring.h"
 #include "exit_status.h"
 #include "frame_stream.h"
 #include "frame_viewer.h"
@@ -74,28 +74,14 @@ std::string StopText(const CaptureOutcome& outcome) {
     return "the capture source ended";
 }
 
-// "384 MiB capture ring", as the module will ask for it with the setting made for it; a -B that
-// the memory bound cut is said with both sizes.
-std::string RingText(const CaptureRequest& request) {
-    constexpr std::size_t kMiB = std::size_t{1} << 20;
-    const std::size_t ringBytes = capture::CaptureBufferBytes();
-    std::string ring =
-        ringBytes != 0
-            ? std::to_string(ringBytes / kMiB) + " MiB capture ring"
-            : "capture ring of " + std::string(platform::kCaptureLibrary) + "'s default size";
-    if (request.bufferMiB && ringBytes < static_cast<std::size_t>(*request.bufferMiB) * kMiB) {
-        ring += " (-B asked for " + std::to_string(*request.bufferMiB) +
-                " MiB; the ring never takes more than a sixteenth of the machine's memory)";
-    }
-    return ring;
-}
-
-// "Capturing on rpcap://eth0 into /x/captures with a 384 MiB capture ring; frames of 60 bytes or
-// fewer are not stored."
+// "Capturing on rpcap://eth0 into /x/captures with a 384 MiB capture ring (...); frames of 60
+// bytes or fewer are not stored."
 void ShowStartLine(const CaptureRequest& request) {
     std::cerr << "Capturing on " << request.adapterName << " into " << request.folderPath
-              << " with a " << RingText(request) << "; frames of " << kLargestUnstoredFrame
-              << " bytes or fewer are not stored." << std::endl;
+              << " with a "
+              << RingText(request.adapterName.substr(kAdapterPrefix.size()), request.bufferMiB)
+              << "; frames of " << kLargestUnstoredFrame << " bytes or fewer are not stored."
+              << std::endl;
 }
 
 }  // namespace
@@ -120,7 +106,7 @@ CaptureOutcome RunCapture(MirrowenFunction mirrowen, const CaptureRequest& reque
 
     // Set before any thread starts: the module reads it at the call.
     if (request.bufferMiB) {
-        platform::SetEnvironmentValue(capture::kCaptureBufferVariable,
+        platform::SetEnvironmentValue(MIRROWEN_CAPTURE_BUFFER_VARIABLE,
                                       std::to_string(*request.bufferMiB));
     }
 

@@ -9,7 +9,6 @@
 
 #include "adapter_list.h"
 #include "arguments.h"
-#include "capture/capture_buffer.h"
 #include "capture_session.h"
 #include "demo.h"
 #include "exit_status.h"
@@ -98,7 +97,6 @@ int Run(int argc, char** argv) {
         "Print a line per stored frame as its file is written: the frames run through tcpdump "
         "-n -e (tshark where tcpdump is missing), each line numbered with its packet file's "
         "number";
-    constexpr std::uint64_t kMiB = std::uint64_t{1} << 20;
     CLI::App* capture = app.add_subcommand(
         "capture", "Capture one adapter's frames into a folder, one file each, until Ctrl-C");
     capture->add_option("-i,--adapter", options.adapter, std::string(platform::kAdapterHelp))
@@ -122,14 +120,15 @@ int Run(int argc, char** argv) {
     capture
         ->add_option("-B,--buffer-size", options.bufferMiB,
                      "The kernel's capture ring in MiB, 1 to " +
-                         std::to_string(mirrowen::capture::kLargestCaptureBufferMiB) +
-                         " (default " +
-                         std::to_string(mirrowen::capture::CaptureBufferBytes(nullptr, 0) / kMiB) +
-                         ", never more than a sixteenth of the machine's memory): sets " +
-                         mirrowen::capture::kCaptureBufferVariable +
+                         std::to_string(MIRROWEN_LARGEST_CAPTURE_BUFFER_MB) +
+                         " (default: one second at the adapter's link speed, at most " +
+                         std::to_string(MIRROWEN_LARGEST_DEFAULT_CAPTURE_BUFFER_MB) + "; " +
+                         std::to_string(MIRROWEN_UNKNOWN_SPEED_CAPTURE_BUFFER_MB) +
+                         " where it reports none; never more than a sixteenth of the machine's "
+                         "memory): sets " MIRROWEN_CAPTURE_BUFFER_VARIABLE
                          " for the capture. tcpdump's -B counts KiB")
         ->type_name("MiB")
-        ->check(WholeNumber(1, mirrowen::capture::kLargestCaptureBufferMiB));
+        ->check(WholeNumber(1, MIRROWEN_LARGEST_CAPTURE_BUFFER_MB));
     capture->add_flag("-q,--quiet", options.quiet,
                       "No start, set-up or progress line on stderr; the summary and every failure "
                       "are still told (tcpdump's -q shortens its packet lines instead)");
