@@ -1,9 +1,11 @@
 #include "platform/capture_ring_facts.h"
 
-// winsock2.h before windows.h, as iphlpapi.h needs it.
-#include <iphlpapi.h>
-#include <windows.h>
+// Apart, in this order: iphlpapi.h needs winsock2.h, which must come before windows.h.
 #include <winsock2.h>
+
+#include <windows.h>
+
+#include <iphlpapi.h>
 
 #include <vector>
 
