@@ -5,7 +5,7 @@
 
 #include "platform/platform.h"
 #include "platform/win32/wpcap.h"
-#include "platform/win32/wpcap_library.h"
+#include "wpcap_library.h"
 
 namespace mirrowen::platform {
 

@@ -7,8 +7,8 @@
 
 #include "library_names.h"
 #include "platform/tool_platform.h"
-#include "platform/win32/wpcap.h"
-#include "platform/win32/wpcap_library.h"
+#include "wpcap.h"
+#include "wpcap_library.h"
 
 // After the capture library's declarations, whose flags it reads.
 #include "platform/adapter_entries.h"

@@ -3,23 +3,25 @@
 #include <windows.h>
 
 #include "platform/tool_platform.h"
-#include "platform_constants.h"
 
 namespace mirrowen::tool::platform {
 
 namespace {
+
+// A FILETIME counts 100-nanosecond intervals since 1601-01-01 UTC; a timespec counts from 1970.
+constexpr std::int64_t kSecondsFrom1601To1970 = 11644473600;
+constexpr std::int64_t kFileTimeIntervalsPerSecond = 10000000;
 
 int LastError() { return static_cast<int>(GetLastError()); }
 
 timespec FromFileTime(FILETIME time) {
     const std::int64_t intervals =
         static_cast<std::int64_t>(std::uint64_t{time.dwHighDateTime} << 32 | time.dwLowDateTime) -
-        mirrowen::platform::kSecondsFrom1601To1970 *
-            mirrowen::platform::kFileTimeIntervalsPerSecond;
-    std::int64_t seconds = intervals / mirrowen::platform::kFileTimeIntervalsPerSecond;
-    std::int64_t rest = intervals % mirrowen::platform::kFileTimeIntervalsPerSecond;
+        kSecondsFrom1601To1970 * kFileTimeIntervalsPerSecond;
+    std::int64_t seconds = intervals / kFileTimeIntervalsPerSecond;
+    std::int64_t rest = intervals % kFileTimeIntervalsPerSecond;
     if (rest < 0) {
-        rest += mirrowen::platform::kFileTimeIntervalsPerSecond;
+        rest += kFileTimeIntervalsPerSecond;
         --seconds;
     }
     timespec converted{};
