@@ -8,7 +8,8 @@
 
 #include "exit_status.h"
 #include "library_names.h"
-#include "platform/tool_platform.h"
+#include "platform/capture_library.h"
+#include "tool_constants.h"
 
 namespace mirrowen::tool {
 

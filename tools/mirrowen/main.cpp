@@ -19,7 +19,9 @@
 #include "module_loader.h"
 #include "packet_folder.h"
 #include "pcap_export.h"
-#include "platform/tool_platform.h"
+#include "platform/files.h"
+#include "platform/process.h"
+#include "tool_constants.h"
 
 namespace {
 

@@ -6,7 +6,8 @@
 #include <cstring>
 
 #include "library_names.h"
-#include "platform/tool_platform.h"
+#include "platform/capture_library.h"
+#include "platform/process.h"
 #include "wpcap.h"
 #include "wpcap_library.h"
 
@@ -153,13 +154,9 @@ OpenTrial TryOpen(const std::string& device, bool promiscuous) {
 
 bool CaptureIsOpenInProcess(const std::string&) { return true; }
 
-std::string AdapterOpenAdvice(const std::string&) {
-    if (!TheCaptureLibrary().failure.empty()) {
-        return "install a capture library such as Npcap (https://npcap.com), which brings "
-               "wpcap.dll";
-    }
-    return "check its name with 'mirrowen list', and that the program may capture (" +
-           std::string(kCaptureRights) + ")";
+OpenStatus WhyNotOpened(const std::string&) {
+    return TheCaptureLibrary().failure.empty() ? OpenStatus::kFailed
+                                               : OpenStatus::kNoCaptureLibrary;
 }
 
 Filter CompileFilter(const std::string& expression, int snapshotLength, std::string& error) {

@@ -2,7 +2,8 @@
 // GetLastError() code.
 #include <windows.h>
 
-#include "platform/tool_platform.h"
+#include "platform/files.h"
+#include "platform/process.h"
 
 namespace mirrowen::tool::platform {
 
@@ -220,10 +221,10 @@ int RemoveEmptyFolder(const std::string& path) {
     return RemoveDirectoryA(path.c_str()) != FALSE ? 0 : LastError();
 }
 
-std::string FileSystemReason(int error, const std::string&) { return SystemErrorText(error); }
+// The system tells no more than its reason.
+Exhausted WhatRanOut(int, const std::string&) { return Exhausted::kNothingKnown; }
 
-std::string PacketFileReason(int error, const std::string& folder) {
-    return FileSystemReason(error, folder);
-}
+// Mirrowen.dll's packet files are never refused for a link at the name.
+bool IsLinkRefused(int) { return false; }
 
 }  // namespace mirrowen::tool::platform
