@@ -46,10 +46,10 @@ class CaptureCommand : public ToolCommand {
             ->type_name("N")
             ->check(WholeNumber(1, INT32_MAX));
         command_
-            ->add_option("--duration", duration_,
+            ->add_option("--duration", durationSeconds_,
                          "Stop after this long: 30 or 30s, 5m, 1h (fractions too: 1.5m)")
             ->type_name("TIME")
-            ->check(DurationArgument());
+            ->transform(DurationSeconds());
         command_
             ->add_option(
                 "-B,--buffer-size", bufferMiB_,
@@ -142,7 +142,7 @@ class CaptureCommand : public ToolCommand {
             return status;
         }
         if (fileLimit_ > 0) request.fileLimit = fileLimit_;
-        if (!duration_.empty()) request.durationSeconds = DurationSeconds(duration_);
+        if (command_->count("--duration") > 0) request.durationSeconds = durationSeconds_;
         if (bufferMiB_ > 0) request.bufferMiB = bufferMiB_;
         request.showFrames = showFrames_;
         request.viewer = viewer;
@@ -159,7 +159,7 @@ class CaptureCommand : public ToolCommand {
                                : mirrowen::AdapterName(platform::kDefaultDevice);
     std::string folder_ = "captures";
     std::int64_t fileLimit_ = 0;
-    std::string duration_;
+    double durationSeconds_ = 0;
     std::int64_t bufferMiB_ = 0;
     bool showFrames_ = false;
     std::string streamTarget_;  // -w: only "-", standard output
