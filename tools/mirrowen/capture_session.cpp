@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "capture/capture_buffer.h"
+#include "capture_library_advice.h"
 #include "exit_status.h"
 #include "frame_stream.h"
 #include "frame_viewer.h"
@@ -115,8 +116,7 @@ std::string AdapterOpenAdvice(const std::string& device) {
             return "capturing needs " + std::string(platform::kCaptureRights) +
                    " (setcap cap_net_raw,cap_net_admin=eip on the program)";
         case platform::OpenStatus::kNoCaptureLibrary:
-            return "install a capture library such as Npcap (https://npcap.com), which brings "
-                   "wpcap.dll";
+            return std::string(kInstallCaptureLibrary) + ", which brings wpcap.dll";
         case platform::OpenStatus::kOpened:
         case platform::OpenStatus::kFailed:
             break;

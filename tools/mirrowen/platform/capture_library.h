@@ -36,6 +36,10 @@ struct OpenTrial {
 // Opens the device for a moment, as the capture would (promiscuous or not), and closes it again.
 OpenTrial TryOpen(const std::string& device, bool promiscuous);
 
+// Whether the capture library could not be loaded: only wpcap.dll, which Windows loads at run
+// time, can be missing; libpcap is linked.
+bool CaptureLibraryMissing();
+
 // Why the capture module could not open `device`, as far as the capture library tells when asked
 // again: on POSIX libpcap's answer to a trial open as the capture makes it (promiscuous); on
 // Windows, where pcap_open_live tells no reason, whether wpcap.dll is there at all.

@@ -75,6 +75,8 @@ bool CaptureIsOpenInProcess(const std::string& device) {
     return false;
 }
 
+bool CaptureLibraryMissing() { return false; }
+
 OpenStatus WhyNotOpened(const std::string& device) { return TryOpen(device, true).status; }
 
 Filter CompileFilter(const std::string& expression, int snapshotLength, std::string& error) {

@@ -81,9 +81,7 @@ struct Needed {
 
 // Why the capture library cannot do what needs `functions`; empty when it can.
 std::string WhyNot(const Wpcap& wpcap, std::initializer_list<Needed> functions) {
-    if (!wpcap.failure.empty()) {
-        return wpcap.failure + "; install a capture library such as Npcap (https://npcap.com)";
-    }
+    if (!wpcap.failure.empty()) return wpcap.failure;
     for (const Needed& function : functions) {
         if (!function.bound) return std::string("wpcap.dll has no ") + function.name;
     }
@@ -154,9 +152,10 @@ OpenTrial TryOpen(const std::string& device, bool promiscuous) {
 
 bool CaptureIsOpenInProcess(const std::string&) { return true; }
 
+bool CaptureLibraryMissing() { return !TheCaptureLibrary().failure.empty(); }
+
 OpenStatus WhyNotOpened(const std::string&) {
-    return TheCaptureLibrary().failure.empty() ? OpenStatus::kFailed
-                                               : OpenStatus::kNoCaptureLibrary;
+    return CaptureLibraryMissing() ? OpenStatus::kNoCaptureLibrary : OpenStatus::kFailed;
 }
 
 Filter CompileFilter(const std::string& expression, int snapshotLength, std::string& error) {
