@@ -501,6 +501,8 @@ TEST_F(ToolTest, BadCommandLinesGetOneLineEach) {
         {{"capture", "-c"}, tool::kExitUsage, "--count needs a value"},
         {{"capture", "--duration", "1x"}, tool::kExitUsage, "'1x' is not a duration"},
         {{"capture", "--duration", "0s"}, tool::kExitUsage, "'0s' is not a duration"},
+        // A unit alone, which CLI11's unit parsing would take for one of it.
+        {{"capture", "--duration", "h"}, tool::kExitUsage, "'h' is not a duration"},
         // Past the longest duration only when an hour is 3600 s.
         {{"capture", "-o", file, "--duration", "2778h"},
          tool::kExitUsage,

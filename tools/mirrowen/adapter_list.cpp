@@ -6,9 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "capture_library_advice.h"
 #include "exit_status.h"
 #include "library_names.h"
-#include "platform/tool_platform.h"
+#include "platform/capture_library.h"
+#include "tool_constants.h"
 
 namespace mirrowen::tool {
 
@@ -51,7 +53,7 @@ int ListAdapters() {
     std::string error;
     const std::optional<std::vector<platform::Adapter>> found = platform::FindAdapters(error);
     if (!found) {
-        std::cerr << "mirrowen: " << error << '\n';
+        std::cerr << "mirrowen: " << error << CaptureLibraryAdvice() << '\n';
         return kExitFailure;
     }
     std::vector<ListedAdapter> adapters;

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cmath>
+#include <map>
 
 #include "library_names.h"
 
@@ -11,12 +11,6 @@ namespace mirrowen::tool {
 namespace {
 
 constexpr double kShortestDurationSeconds = 0.001;  // "1 ms" below
-
-struct DurationUnit {
-    std::string_view suffix;
-    double seconds;
-};
-constexpr DurationUnit kDurationUnits[] = {{"h", 3600}, {"m", 60}, {"s", 1}};
 
 }  // namespace
 
@@ -63,33 +57,35 @@ CLI::Validator WholeNumber(std::int64_t lowest, std::int64_t highest) {
             "", "whole number"};
 }
 
-std::optional<double> DurationSeconds(std::string_view text) {
-    double unit = 1;
-    for (const DurationUnit& candidate : kDurationUnits) {
-        if (text.ends_with(candidate.suffix)) {
-            text.remove_suffix(candidate.suffix.size());
-            unit = candidate.seconds;
-            break;
-        }
-    }
-    double number = 0;
-    const auto [end, error] =
-        std::from_chars(text.data(), text.data() + text.size(), number, std::chars_format::fixed);
-    if (text.empty() || error != std::errc{} || end != text.data() + text.size()) {
-        return std::nullopt;
-    }
-    const double seconds = number * unit;
-    if (!std::isfinite(seconds) || seconds < kShortestDurationSeconds ||
-        seconds > kLongestDurationSeconds) {
-        return std::nullopt;
-    }
-    return seconds;
-}
-
-CLI::Validator DurationArgument() {
-    return {[](const std::string& value) {
-                if (DurationSeconds(value)) return std::string();
-                return "'" + value + "' is not a duration from 1 ms to " +
+CLI::Validator DurationSeconds() {
+    // Case-sensitive, as "5M" could be read as months.
+    const CLI::AsNumberWithUnit units(
+        std::map<std::string, double>{{"h", 3600}, {"m", 60}, {"s", 1}},
+        CLI::AsNumberWithUnit::CASE_SENSITIVE);
+    return {[units](std::string& value) {
+                const std::string given = value;
+                // Only the forms the help names: CLI11 would also take blanks, exponents and a
+                // unit alone ("h", an hour).
+                if (given.find_first_not_of("0123456789.hms") != std::string::npos ||
+                    given.find_first_of("0123456789.") != 0) {
+                    value.clear();
+                }
+                try {
+                    units(value);  // the value in seconds, in its place
+                } catch (const CLI::ValidationError&) {
+                    value.clear();  // CLI11's own words name no range: the line below does
+                }
+                // The whole value, as the option's conversion takes it; a range check that fails
+                // also for NaN.
+                double seconds = 0;
+                const auto [end, error] =
+                    std::from_chars(value.data(), value.data() + value.size(), seconds);
+                if (!value.empty() && error == std::errc{} && end == value.data() + value.size() &&
+                    seconds >= kShortestDurationSeconds && seconds <= kLongestDurationSeconds) {
+                    return std::string();
+                }
+                value = given;
+                return "'" + given + "' is not a duration from 1 ms to " +
                        std::to_string(static_cast<long long>(kLongestDurationSeconds)) +
                        " s: give seconds (30, 30s, 0.5), minutes (5m) or hours (1h)";
             },

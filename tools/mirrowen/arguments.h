@@ -5,9 +5,7 @@
 #include <CLI/CLI.hpp>
 
 #include <cstdint>
-#include <optional>
 #include <string>
-#include <string_view>
 
 namespace mirrowen::tool {
 
@@ -25,10 +23,10 @@ CLI::Validator StandardOutputOnly();
 CLI::Validator WholeNumber(std::int64_t lowest, std::int64_t highest);
 
 // A duration: seconds ("30", "30s", "0.5"), minutes ("5m") or hours ("1h"), from 1 ms to
-// kLongestDurationSeconds.
+// kLongestDurationSeconds, turned into seconds by CLI11's own unit parsing for an option of type
+// double.
 inline constexpr double kLongestDurationSeconds = 1e7;
-std::optional<double> DurationSeconds(std::string_view text);
-CLI::Validator DurationArgument();
+CLI::Validator DurationSeconds();
 
 // The one line a bad command line gets on stderr, pointing to the help of the command at hand.
 std::string OneLineFailure(const CLI::App* app, const CLI::Error& error);

@@ -7,14 +7,19 @@
 #include <optional>
 #include <thread>
 
+#include "capture_library_advice.h"
 #include "capture_ring.h"
 #include "exit_status.h"
 #include "frame_stream.h"
 #include "frame_viewer.h"
 #include "library_names.h"
 #include "packet_folder.h"
-#include "platform/tool_platform.h"
+#include "platform/capture_library.h"
+#include "platform/files.h"
+#include "platform/process.h"
+#include "platform/stop_requests.h"
 #include "printed_text.h"
+#include "tool_constants.h"
 
 namespace mirrowen::tool {
 
@@ -82,6 +87,38 @@ void ShowStartLine(const CaptureRequest& request) {
               << RingText(request.adapterName.substr(kAdapterPrefix.size()), request.bufferMiB)
               << "; frames of " << kLargestUnstoredFrame << " bytes or fewer are not stored."
               << std::endl;
+}
+
+// What to do about a device that the capture module could not open, from the capture library's
+// own answer when it is asked again.
+std::string AdapterOpenAdvice(const std::string& device) {
+    switch (platform::WhyNotOpened(device)) {
+        case platform::OpenStatus::kNoSuchDevice:
+            return "there is no adapter " + device + "; 'mirrowen list' shows those there are";
+        case platform::OpenStatus::kDown:
+            return "the adapter is down; bring it up (ip link set " + device +
+                   " up) and start again";
+        case platform::OpenStatus::kDenied:
+            return "capturing needs " + std::string(platform::kCaptureRights) +
+                   " (setcap cap_net_raw,cap_net_admin=eip on the program)";
+        case platform::OpenStatus::kNoCaptureLibrary:
+            return std::string(kInstallCaptureLibrary) + ", which brings wpcap.dll";
+        case platform::OpenStatus::kOpened:
+        case platform::OpenStatus::kFailed:
+            break;
+    }
+    return "check its name with 'mirrowen list', and that the program may capture (" +
+           std::string(platform::kCaptureRights) + ")";
+}
+
+// The system's text for a packet file that the module could not write, with what the module
+// never does (follow a link) said where that was the cause.
+std::string PacketFileReason(int error, const std::string& folder) {
+    std::string reason = FileSystemReason(error, folder);
+    if (platform::IsLinkRefused(error)) {
+        reason += ": a symbolic link stands at that name, and the capture never follows one";
+    }
+    return reason;
 }
 
 }  // namespace
@@ -262,7 +299,7 @@ int ReportCapture(const CaptureRequest& request, const CaptureOutcome& outcome) 
         case ResultAdapterFailed:
             std::cerr << "mirrowen: cannot open the adapter " << adapter << " ("
                       << platform::kAdapterReasonShown << "); "
-                      << platform::AdapterOpenAdvice(adapter.substr(kAdapterPrefix.size())) << '\n';
+                      << AdapterOpenAdvice(adapter.substr(kAdapterPrefix.size())) << '\n';
             break;
         case ResultNotEthernet:
             std::cerr << "mirrowen: the adapter " << adapter << " does not carry Ethernet frames; "
@@ -272,9 +309,8 @@ int ReportCapture(const CaptureRequest& request, const CaptureOutcome& outcome) 
             std::cerr << "mirrowen: cannot write packet file " << PacketFileName(outcome.files + 1)
                       << " in " << folder << " (" << outcome.files
                       << " files were written before it): "
-                      << (outcome.systemError != 0
-                              ? platform::PacketFileReason(outcome.systemError, folder)
-                              : "the capture module gave no reason")
+                      << (outcome.systemError != 0 ? PacketFileReason(outcome.systemError, folder)
+                                                   : "the capture module gave no reason")
                       << '\n';
             break;
         }

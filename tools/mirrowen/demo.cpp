@@ -15,7 +15,8 @@
 #include "library_names.h"
 #include "packet_folder.h"
 #include "pcap_export.h"
-#include "platform/tool_platform.h"
+#include "platform/loopback_sender.h"
+#include "tool_constants.h"
 
 namespace mirrowen::tool {
 
@@ -34,7 +35,10 @@ constexpr auto kLongestWaitForTheCapture = 30s;
 // the capture is live.
 void SendLoopbackTraffic(const std::stop_token& stop, const std::atomic<bool>& live) {
     const platform::LoopbackSender sender;
-    if (!sender.Ready()) return;
+    if (!sender.Ready()) {
+        std::cerr << "mirrowen: the demo cannot open a socket on 127.0.0.1\n";
+        return;
+    }
     const auto givenUp = std::chrono::steady_clock::now() + kLongestWaitForTheCapture;
     while (!live.load() && !stop.stop_requested() && std::chrono::steady_clock::now() < givenUp) {
         std::this_thread::sleep_for(10ms);

@@ -2,6 +2,7 @@
 
 #include <iostream>
 
+#include "capture_library_advice.h"
 #include "library_names.h"
 
 namespace mirrowen::tool {
@@ -25,7 +26,8 @@ bool CompileFilterOption(const std::string& expression, std::optional<FrameFilte
     std::string error;
     filter = FrameFilter::Compile(expression, error);
     if (!filter) {
-        std::cerr << "mirrowen: cannot use the filter '" << expression << "': " << error << '\n';
+        std::cerr << "mirrowen: cannot use the filter '" << expression << "': " << error
+                  << CaptureLibraryAdvice() << '\n';
         return false;
     }
     return true;

@@ -8,7 +8,7 @@
 #include <span>
 #include <string>
 
-#include "platform/tool_platform.h"
+#include "platform/capture_library.h"
 
 namespace mirrowen::tool {
 

@@ -7,7 +7,7 @@
 
 #include "packet_folder.h"
 #include "pcap_writer.h"
-#include "platform/tool_platform.h"
+#include "platform/process.h"
 
 namespace mirrowen::tool {
 

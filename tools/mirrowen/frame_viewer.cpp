@@ -3,6 +3,9 @@
 #include <cctype>
 #include <vector>
 
+#include "platform/process.h"
+#include "tool_constants.h"
+
 namespace mirrowen::tool {
 
 namespace {

@@ -15,7 +15,7 @@
 #include <string>
 #include <thread>
 
-#include "platform/tool_platform.h"
+#include "platform/programs.h"
 
 namespace mirrowen::tool {
 

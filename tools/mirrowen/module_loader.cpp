@@ -5,7 +5,7 @@
 #include <system_error>
 #include <vector>
 
-#include "platform/tool_platform.h"
+#include "platform/module.h"
 
 namespace mirrowen::tool {
 

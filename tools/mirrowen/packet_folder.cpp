@@ -5,7 +5,8 @@
 
 #include "exit_status.h"
 #include "library_names.h"
-#include "platform/tool_platform.h"
+#include "platform/files.h"
+#include "platform/process.h"
 #include "printed_text.h"
 
 namespace mirrowen::tool {
@@ -20,6 +21,23 @@ int Refuse(const std::string& folder, const std::string& why) {
 }
 
 }  // namespace
+
+std::string FileSystemReason(int error, const std::string& folder) {
+    std::string reason = platform::SystemErrorText(error);
+    switch (platform::WhatRanOut(error, folder)) {
+        case platform::Exhausted::kEntries:
+            reason +=
+                " (no inodes left: the file system holds as many files as it can, whatever "
+                "space it has; 'df -i' shows it)";
+            break;
+        case platform::Exhausted::kSpace:
+            reason += " (the file system is full)";
+            break;
+        case platform::Exhausted::kNothingKnown:
+            break;
+    }
+    return reason;
+}
 
 int RefuseFolderInUse(const std::string& folder) {
     std::cerr << "mirrowen: another capture is writing into " << folder << '\n';
@@ -80,7 +98,7 @@ int ReadyForCapture(const std::string& folder, bool replaceEarlierCapture, bool 
         platform::PathKind entry = platform::PathKind::kOther;
         if (const int error = platform::KindOf(file, entry); error != 0) {
             return Refuse(folder, "cannot tell what " + file + " of an earlier capture is: " +
-                                      platform::FileSystemReason(error, folder));
+                                      FileSystemReason(error, folder));
         }
         if (entry == platform::PathKind::kFolder) {
             return Refuse(folder, file +
@@ -89,14 +107,13 @@ int ReadyForCapture(const std::string& folder, bool replaceEarlierCapture, bool 
         }
     }
     if (const int error = platform::WriteTrialFile(folder); error != 0) {
-        return Refuse(folder,
-                      "no file can be written in it: " + platform::FileSystemReason(error, folder));
+        return Refuse(folder, "no file can be written in it: " + FileSystemReason(error, folder));
     }
     for (const std::int32_t number : earlier) {
         const std::string file = PacketFilePath(folder, number);
         if (const int error = platform::RemoveFile(file); error != 0) {
-            return Refuse(folder, "cannot remove " + file + " of an earlier capture: " +
-                                      platform::FileSystemReason(error, folder));
+            return Refuse(folder, "cannot remove " + file +
+                                      " of an earlier capture: " + FileSystemReason(error, folder));
         }
     }
     if (!earlier.empty() && !quiet) {
@@ -114,7 +131,7 @@ int PrepareCaptureFolder(const std::string& folder, bool replaceEarlierCapture, 
     created = false;
     platform::PathKind kind = platform::PathKind::kMissing;
     if (const int error = platform::KindOf(folder, kind); error != 0) {
-        return Refuse(folder, platform::FileSystemReason(error, folder));
+        return Refuse(folder, FileSystemReason(error, folder));
     }
     // However it is spelled (/, //, /tmp/.., a link to it); the module would write into it.
     if (kind == platform::PathKind::kFolder && platform::IsRootFolder(folder)) {
@@ -131,8 +148,7 @@ int PrepareCaptureFolder(const std::string& folder, bool replaceEarlierCapture, 
                                           " does not exist (the capture creates the folder, not "
                                           "its parents)");
             }
-            return Refuse(folder,
-                          "it cannot be created: " + platform::FileSystemReason(error, parent));
+            return Refuse(folder, "it cannot be created: " + FileSystemReason(error, parent));
         }
         created = true;
     }

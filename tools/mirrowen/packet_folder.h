@@ -25,6 +25,10 @@ std::vector<std::int32_t> PacketFileNumbers(const std::string& folder, std::erro
 // The path of packet file `number` in `folder`, with the platform's separator.
 std::string PacketFilePath(const std::string& folder, std::int64_t number);
 
+// The system's text for `error` met in `folder`; for a full file system, whether its space or its
+// entries (inodes) ran out.
+std::string FileSystemReason(int error, const std::string& folder);
+
 // Says that another capture is writing into the folder; returns the status of a refused folder.
 int RefuseFolderInUse(const std::string& folder);
 

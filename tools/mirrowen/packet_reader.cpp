@@ -4,7 +4,8 @@
 
 #include "library_names.h"
 #include "packet_folder.h"
-#include "platform/tool_platform.h"
+#include "platform/files.h"
+#include "platform/process.h"
 
 namespace mirrowen::tool {
 

@@ -15,7 +15,8 @@
 #include "packet_folder.h"
 #include "packet_reader.h"
 #include "pcap_writer.h"
-#include "platform/tool_platform.h"
+#include "platform/files.h"
+#include "platform/process.h"
 #include "printed_text.h"
 
 namespace mirrowen::tool {

@@ -6,7 +6,7 @@
 #include "mirrowen.h"
 #include "platform/platform.h"
 #include "platform/win32/wpcap.h"
-#include "platform/win32/wpcap_library.h"
+#include "wpcap_library.h"
 
 namespace mirrowen::platform {
 

@@ -1,8 +1,7 @@
-// The part of the capture library's interface that Mirrowen uses, as wpcap.dll (WinPcap, Npcap)
-// exports it on 32-bit Windows (C functions with the cdecl convention) and on 64-bit Windows (x64
-// has one calling convention, which __cdecl then names): what Mirrowen.dll calls, and what the
-// mirrowen tool calls itself. Both bind these by name at run time; the declarations give the types
-// and are never called directly.
+// The part of the capture library's interface that Mirrowen.dll calls, as wpcap.dll (WinPcap,
+// Npcap) exports it on 32-bit Windows (C functions with the cdecl convention) and on 64-bit Windows
+// (x64 has one calling convention, which __cdecl then names). It binds these by name at run time;
+// the declarations give the types and are never called directly.
 #pragma once
 
 #include <stdint.h>
@@ -15,7 +14,6 @@ extern "C" {
 #define PCAP_ERROR -1
 #define PCAP_ERROR_BREAK -2
 #define DLT_EN10MB 1
-#define PCAP_NETMASK_UNKNOWN 0xffffffff
 
 typedef struct pcap pcap_t;
 typedef unsigned char u_char;
@@ -41,38 +39,6 @@ void __cdecl pcap_close(pcap_t* capture);
 // WinPcap's and Npcap's own: sets the size of the driver's capture buffer; 0 on success, -1 on
 // failure.
 int __cdecl pcap_setbuff(pcap_t* capture, int bytes);
-
-// --- What the mirrowen tool calls: the adapter list, link types and filters ----------------------
-
-struct pcap_addr;  // an adapter's addresses, never read
-typedef struct pcap_if {
-    struct pcap_if* next;
-    char* name;
-    char* description;
-    struct pcap_addr* addresses;
-    bpf_u_int32 flags;
-} pcap_if_t;
-#define PCAP_IF_LOOPBACK 0x00000001
-#define PCAP_IF_UP 0x00000002
-#define PCAP_IF_RUNNING 0x00000004
-#define PCAP_IF_WIRELESS 0x00000008
-
-struct bpf_insn;  // one instruction of a compiled filter, never read
-struct bpf_program {
-    unsigned int bf_len;
-    struct bpf_insn* bf_insns;
-};
-
-int __cdecl pcap_findalldevs(pcap_if_t** adapters, char* errorBuffer);
-void __cdecl pcap_freealldevs(pcap_if_t* adapters);
-const char* __cdecl pcap_datalink_val_to_description(int linkType);
-pcap_t* __cdecl pcap_open_dead(int linkType, int snapshotLength);
-int __cdecl pcap_compile(pcap_t* capture, struct bpf_program* program, const char* expression,
-                         int optimize, bpf_u_int32 netmask);
-char* __cdecl pcap_geterr(pcap_t* capture);
-int __cdecl pcap_offline_filter(const struct bpf_program* program, const struct pcap_pkthdr* header,
-                                const u_char* data);
-void __cdecl pcap_freecode(struct bpf_program* program);
 
 #ifdef __cplusplus
 }

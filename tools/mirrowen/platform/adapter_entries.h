@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "platform/tool_platform.h"
+#include "platform/capture_library.h"
 
 namespace mirrowen::tool::platform {
 

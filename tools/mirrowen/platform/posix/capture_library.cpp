@@ -3,7 +3,7 @@
 
 #include <fstream>
 
-#include "platform/tool_platform.h"
+#include "platform/capture_library.h"
 
 // After the capture library's declarations, whose flags it reads.
 #include "platform/adapter_entries.h"
@@ -75,24 +75,9 @@ bool CaptureIsOpenInProcess(const std::string& device) {
     return false;
 }
 
-std::string AdapterOpenAdvice(const std::string& device) {
-    // Promiscuous, as the capture opens it.
-    switch (TryOpen(device, true).status) {
-        case OpenStatus::kNoSuchDevice:
-            return "there is no adapter " + device + "; 'mirrowen list' shows those there are";
-        case OpenStatus::kDown:
-            return "the adapter is down; bring it up (ip link set " + device +
-                   " up) and start again";
-        case OpenStatus::kDenied:
-            return std::string("capturing needs ") + std::string(kCaptureRights) +
-                   " (setcap cap_net_raw,cap_net_admin=eip on the program)";
-        default:
-            return std::string(
-                       "check its name with 'mirrowen list', and that the program may "
-                       "capture (") +
-                   std::string(kCaptureRights) + ")";
-    }
-}
+bool CaptureLibraryMissing() { return false; }
+
+OpenStatus WhyNotOpened(const std::string& device) { return TryOpen(device, true).status; }
 
 Filter CompileFilter(const std::string& expression, int snapshotLength, std::string& error) {
     // A capture handle that reads nothing, only for its link type and snapshot length: the frames

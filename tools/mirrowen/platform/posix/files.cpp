@@ -7,9 +7,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <filesystem>
 #include <system_error>
 
-#include "platform/tool_platform.h"
+#include "platform/files.h"
 
 namespace mirrowen::tool::platform {
 
@@ -166,27 +167,15 @@ int RemoveFile(const std::string& path) {
 
 int RemoveEmptyFolder(const std::string& path) { return rmdir(path.c_str()) == 0 ? 0 : errno; }
 
-std::string FileSystemReason(int error, const std::string& folder) {
-    std::string reason = SystemErrorText(error);
+Exhausted WhatRanOut(int error, const std::string& folder) {
     struct statvfs usage {};
-    if (error == ENOSPC && statvfs(folder.c_str(), &usage) == 0) {
-        if (usage.f_files != 0 && usage.f_ffree == 0) {
-            reason +=
-                " (no inodes left: the file system holds as many files as it can, whatever "
-                "space it has; 'df -i' shows it)";
-        } else if (usage.f_bavail == 0) {
-            reason += " (the file system is full)";
-        }
-    }
-    return reason;
+    if (error != ENOSPC || statvfs(folder.c_str(), &usage) != 0) return Exhausted::kNothingKnown;
+    if (usage.f_files != 0 && usage.f_ffree == 0) return Exhausted::kEntries;
+    if (usage.f_bavail == 0) return Exhausted::kSpace;
+    return Exhausted::kNothingKnown;
 }
 
-std::string PacketFileReason(int error, const std::string& folder) {
-    std::string reason = FileSystemReason(error, folder);
-    if (error == ELOOP) {
-        reason += ": a symbolic link stands at that name, and the capture never follows one";
-    }
-    return reason;
-}
+// The module opens each packet file with O_NOFOLLOW.
+bool IsLinkRefused(int error) { return error == ELOOP; }
 
 }  // namespace mirrowen::tool::platform

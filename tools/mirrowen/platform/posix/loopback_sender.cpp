@@ -4,9 +4,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <iostream>
-
-#include "platform/tool_platform.h"
+#include "platform/loopback_sender.h"
 
 namespace mirrowen::tool::platform {
 
@@ -32,7 +30,6 @@ LoopbackSender::LoopbackSender() : sockets_(std::make_unique<Sockets>()) {
     if (sockets.receiver < 0 || sockets.sender < 0 ||
         bind(sockets.receiver, address, sizeof sockets.address) != 0 ||
         getsockname(sockets.receiver, address, &length) != 0) {
-        std::cerr << "mirrowen: the demo cannot open a socket on 127.0.0.1\n";
         sockets_.reset();
     }
 }

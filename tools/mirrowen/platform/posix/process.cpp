@@ -1,6 +1,4 @@
-// The process on POSIX: signals, the terminal, standard output, the thread's nice value and the
-// capture module loaded with dlopen.
-#include <dlfcn.h>
+// The process on POSIX: signals, the terminal, standard output and the thread's nice value.
 #include <signal.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -11,7 +9,8 @@
 #include <cstdlib>
 #include <system_error>
 
-#include "platform/tool_platform.h"
+#include "platform/process.h"
+#include "platform/stop_requests.h"
 
 namespace mirrowen::tool::platform {
 
@@ -56,7 +55,7 @@ std::string SystemErrorText(int error) {
 }
 
 void SetEnvironmentValue(const char* name, const std::string& value) {
-    // Called only while no other thread runs (see tool_platform.h), so no getenv races with it.
+    // Called only while no other thread runs (see platform/process.h), so no getenv races with it.
     setenv(name, value.c_str(), 1);  // NOLINT(concurrency-mt-unsafe)
 }
 
@@ -134,28 +133,5 @@ std::string StopRequestText(int request) {
             return "stopped by SIGTERM";
     }
 }
-
-// Where an install puts the module, then beside the executable (the build tree).
-std::vector<std::filesystem::path> DefaultModulePaths() {
-    std::error_code error;
-    const std::filesystem::path executable = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (error) return {};
-    const std::filesystem::path directory = executable.parent_path();
-    return {
-        (directory / MIRROWEN_MODULE_FROM_BINDIR / MIRROWEN_MODULE_FILE_NAME).lexically_normal(),
-        directory / MIRROWEN_MODULE_FILE_NAME};
-}
-
-void* LoadModule(const std::filesystem::path& path, std::string& error) {
-    void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    // dlerror's text names the file. glibc and musl keep it per thread, so the call is thread-safe
-    // here, though POSIX does not promise it.
-    if (module == nullptr) error = dlerror();  // NOLINT(concurrency-mt-unsafe)
-    return module;
-}
-
-void* ModuleFunction(void* module, const char* name) { return dlsym(module, name); }
-
-void UnloadModule(void* module) { dlclose(module); }
 
 }  // namespace mirrowen::tool::platform

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <sstream>
 
-#include "platform/tool_platform.h"
+#include "platform/programs.h"
 
 namespace mirrowen::tool::platform {
 

@@ -6,9 +6,10 @@
 #include <cstring>
 
 #include "library_names.h"
-#include "platform/tool_platform.h"
-#include "platform/win32/wpcap.h"
-#include "platform/win32/wpcap_library.h"
+#include "platform/capture_library.h"
+#include "platform/process.h"
+#include "wpcap.h"
+#include "wpcap_library.h"
 
 // After the capture library's declarations, whose flags it reads.
 #include "platform/adapter_entries.h"
@@ -80,9 +81,7 @@ struct Needed {
 
 // Why the capture library cannot do what needs `functions`; empty when it can.
 std::string WhyNot(const Wpcap& wpcap, std::initializer_list<Needed> functions) {
-    if (!wpcap.failure.empty()) {
-        return wpcap.failure + "; install a capture library such as Npcap (https://npcap.com)";
-    }
+    if (!wpcap.failure.empty()) return wpcap.failure;
     for (const Needed& function : functions) {
         if (!function.bound) return std::string("wpcap.dll has no ") + function.name;
     }
@@ -153,13 +152,10 @@ OpenTrial TryOpen(const std::string& device, bool promiscuous) {
 
 bool CaptureIsOpenInProcess(const std::string&) { return true; }
 
-std::string AdapterOpenAdvice(const std::string&) {
-    if (!TheCaptureLibrary().failure.empty()) {
-        return "install a capture library such as Npcap (https://npcap.com), which brings "
-               "wpcap.dll";
-    }
-    return "check its name with 'mirrowen list', and that the program may capture (" +
-           std::string(kCaptureRights) + ")";
+bool CaptureLibraryMissing() { return !TheCaptureLibrary().failure.empty(); }
+
+OpenStatus WhyNotOpened(const std::string&) {
+    return CaptureLibraryMissing() ? OpenStatus::kNoCaptureLibrary : OpenStatus::kFailed;
 }
 
 Filter CompileFilter(const std::string& expression, int snapshotLength, std::string& error) {

@@ -2,24 +2,27 @@
 // GetLastError() code.
 #include <windows.h>
 
-#include "platform/tool_platform.h"
-#include "platform_constants.h"
+#include "platform/files.h"
+#include "platform/process.h"
 
 namespace mirrowen::tool::platform {
 
 namespace {
+
+// A FILETIME counts 100-nanosecond intervals since 1601-01-01 UTC; a timespec counts from 1970.
+constexpr std::int64_t kSecondsFrom1601To1970 = 11644473600;
+constexpr std::int64_t kFileTimeIntervalsPerSecond = 10000000;
 
 int LastError() { return static_cast<int>(GetLastError()); }
 
 timespec FromFileTime(FILETIME time) {
     const std::int64_t intervals =
         static_cast<std::int64_t>(std::uint64_t{time.dwHighDateTime} << 32 | time.dwLowDateTime) -
-        mirrowen::platform::kSecondsFrom1601To1970 *
-            mirrowen::platform::kFileTimeIntervalsPerSecond;
-    std::int64_t seconds = intervals / mirrowen::platform::kFileTimeIntervalsPerSecond;
-    std::int64_t rest = intervals % mirrowen::platform::kFileTimeIntervalsPerSecond;
+        kSecondsFrom1601To1970 * kFileTimeIntervalsPerSecond;
+    std::int64_t seconds = intervals / kFileTimeIntervalsPerSecond;
+    std::int64_t rest = intervals % kFileTimeIntervalsPerSecond;
     if (rest < 0) {
-        rest += mirrowen::platform::kFileTimeIntervalsPerSecond;
+        rest += kFileTimeIntervalsPerSecond;
         --seconds;
     }
     timespec converted{};
@@ -218,10 +221,10 @@ int RemoveEmptyFolder(const std::string& path) {
     return RemoveDirectoryA(path.c_str()) != FALSE ? 0 : LastError();
 }
 
-std::string FileSystemReason(int error, const std::string&) { return SystemErrorText(error); }
+// The system tells no more than its reason.
+Exhausted WhatRanOut(int, const std::string&) { return Exhausted::kNothingKnown; }
 
-std::string PacketFileReason(int error, const std::string& folder) {
-    return FileSystemReason(error, folder);
-}
+// Mirrowen.dll's packet files are never refused for a link at the name.
+bool IsLinkRefused(int) { return false; }
 
 }  // namespace mirrowen::tool::platform

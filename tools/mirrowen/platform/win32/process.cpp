@@ -1,5 +1,5 @@
-// The process on Windows: the console's control events, the console, standard output, the
-// thread's priority and Mirrowen.dll loaded from beside the executable.
+// The process on Windows: the console's control events, the console, standard output and the
+// thread's priority.
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
@@ -7,7 +7,8 @@
 #include <atomic>
 #include <cstring>
 
-#include "platform/tool_platform.h"
+#include "platform/process.h"
+#include "platform/stop_requests.h"
 
 namespace mirrowen::tool::platform {
 
@@ -136,35 +137,5 @@ std::string StopRequestText(int request) {
             return "stopped because the system shuts down";
     }
 }
-
-// Beside the executable, as the package lays them out and the build tree too.
-std::vector<std::filesystem::path> DefaultModulePaths() {
-    std::string executable(MAX_PATH, '\0');
-    for (;;) {
-        const DWORD length =
-            GetModuleFileNameA(nullptr, executable.data(), static_cast<DWORD>(executable.size()));
-        if (length == 0) return {};
-        if (length < executable.size()) {
-            executable.resize(length);
-            break;
-        }
-        executable.resize(executable.size() * 2);
-    }
-    return {std::filesystem::path(executable).parent_path() / MIRROWEN_MODULE_FILE_NAME};
-}
-
-void* LoadModule(const std::filesystem::path& path, std::string& error) {
-    const std::string name = path.string();
-    HMODULE module = LoadLibraryA(name.c_str());
-    if (module == nullptr) error = name + ": " + WindowsErrorText(GetLastError());
-    return module;
-}
-
-void* ModuleFunction(void* module, const char* name) {
-    // GetProcAddress hands back a generic function pointer; the caller knows the real type.
-    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(module), name));
-}
-
-void UnloadModule(void* module) { FreeLibrary(static_cast<HMODULE>(module)); }
 
 }  // namespace mirrowen::tool::platform

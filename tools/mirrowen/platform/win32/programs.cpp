@@ -4,7 +4,7 @@
 #include <io.h>
 #include <windows.h>
 
-#include "platform/tool_platform.h"
+#include "platform/programs.h"
 
 namespace mirrowen::tool::platform {
 

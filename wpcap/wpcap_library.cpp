@@ -1,4 +1,4 @@
-#include "platform/win32/wpcap_library.h"
+#include "wpcap_library.h"
 
 #include <cstring>
 

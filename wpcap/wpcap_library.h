@@ -1,5 +1,6 @@
-// Finding and binding wpcap.dll, the way Mirrowen.dll does at the first call; the mirrowen tool
-// does the same for what it asks of the capture library itself (its adapter list, filters).
+// Finding and binding wpcap.dll, the same for Mirrowen.dll, at its first call, and for the mirrowen
+// tool, for what it asks of the capture library itself (its adapter list, filters). Each declares
+// the functions it binds in its own header.
 #pragma once
 
 #include <windows.h>
