@@ -36,7 +36,7 @@ CLI::Validator AdapterArgument() {
 CLI::Validator StandardOutputOnly() {
     return {[](const std::string& value) -> std::string {
                 if (value == "-") return {};
-                return "-w takes only - (standard output): the packet files are the capture; "
+                return "takes only - (standard output): the packet files are the capture; "
                        "'mirrowen export' writes them into a pcap file";
             },
             "", "-"};

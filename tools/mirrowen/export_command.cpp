@@ -1,4 +1,5 @@
 // `mirrowen export`: a folder's packet files written into one pcap file.
+#include <iostream>
 #include <optional>
 #include <string>
 
@@ -7,6 +8,7 @@
 #include "exit_status.h"
 #include "frame_filter.h"
 #include "pcap_export.h"
+#include "platform/process.h"
 #include "tool_constants.h"
 
 namespace mirrowen::tool {
@@ -44,6 +46,13 @@ class ExportCommand : public ToolCommand {
     bool Chosen() const override { return static_cast<bool>(*command_); }
 
     int Run() const override {
+        // As with capture -w -: a pcap file is no text for a terminal.
+        if (output_ == kStandardOutput && platform::OutputIsTerminal()) {
+            std::cerr << "mirrowen: - writes the pcap file to standard output, which is a "
+                         "terminal: pipe it into a reader (mirrowen export "
+                      << folder_ << " - | tshark -r -), or name a file\n";
+            return kExitUsage;
+        }
         std::optional<FrameFilter> filter;
         if (!CompileFilterOption(filterExpression_, filter)) return kExitUsage;
         return ReportExport(folder_, output_,

@@ -87,8 +87,10 @@ int ReadyForCapture(const std::string& folder, bool replaceEarlierCapture, bool 
         if (earlier.size() > 1) names += " to " + PacketFileName(earlier.back());
         std::cerr << "mirrowen: the output folder " << folder << " already holds "
                   << Plural(std::ssize(earlier), "packet file") << " (" << names
-                  << ") of an earlier capture, which this one would mix with its own; export them "
-                     "first, give --replace to remove them, or choose another folder with -o\n";
+                  << ") of an earlier capture, which this one would mix with its own; export "
+                  << (earlier.size() == 1 ? "it" : "them") << " first, give --replace to remove "
+                  << (earlier.size() == 1 ? "it" : "them")
+                  << ", or choose another folder with -o\n";
         return kExitFolderRefused;
     }
     // Everything that can be checked is, before the first file goes: a refusal after some

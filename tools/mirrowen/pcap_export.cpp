@@ -25,10 +25,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// "-" names standard output, as libpcap's writer took it: `mirrowen export captures - | tshark -r
-// -`.
-constexpr std::string_view kStandardOutput = "-";
-
 // The numbers from 1 to the highest of `numbers` (ascending) that are not among them; says which
 // on stderr, a few runs at most.
 std::int64_t ReportMissingNumbers(const std::vector<std::int32_t>& numbers) {
@@ -194,8 +190,15 @@ ExportReport ExportToPcap(const std::string& folder, const std::string& outputPa
                           const FrameFilter* filter) {
     ExportReport report;
     platform::PathKind kind = platform::PathKind::kMissing;
-    if (platform::KindOf(folder, kind) != 0 || kind != platform::PathKind::kFolder) {
-        std::cerr << "mirrowen: " << folder << " is not a folder\n";
+    if (const int error = platform::KindOf(folder, kind); error != 0) {
+        std::cerr << "mirrowen: cannot read the folder " << folder << ": "
+                  << platform::SystemErrorText(error) << '\n';
+        return report;
+    }
+    if (kind != platform::PathKind::kFolder) {
+        std::cerr << "mirrowen: " << folder
+                  << (kind == platform::PathKind::kMissing ? " does not exist" : " is not a folder")
+                  << '\n';
         return report;
     }
     std::error_code listError;
@@ -288,7 +291,9 @@ int ReportExport(const std::string& folder, const std::string& outputPath,
     if (outputPath != kStandardOutput) {
         std::cout << "Exported " << Plural(report.frames, "frame") << " from " << folder << " to "
                   << outputPath;
-        if (report.missing > 0) std::cout << "; missing numbers: " << report.missing << " (above)";
+        if (report.missing > 0) {
+            std::cout << "; " << Plural(report.missing, "number") << " missing (above)";
+        }
         if (report.filteredOut > 0) {
             std::cout << "; left out " << Plural(report.filteredOut, "frame")
                       << " that the filter did not match";
@@ -296,7 +301,7 @@ int ReportExport(const std::string& folder, const std::string& outputPath,
         if (report.skipped > 0) {
             std::cout << "; skipped " << Plural(report.skipped, "packet file") << " (above)";
         }
-        std::cout << ". View them with: tshark -r " << outputPath << '\n';
+        std::cout << ". View it with: tshark -r " << outputPath << '\n';
     }
     return report.missing > 0 || report.skipped > 0 ? kExitFramesSkipped : kExitSuccess;
 }

@@ -3,10 +3,15 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "frame_filter.h"
 
 namespace mirrowen::tool {
+
+// "-" names standard output, as libpcap's writer took it: `mirrowen export captures - | tshark -r
+// -`.
+inline constexpr std::string_view kStandardOutput = "-";
 
 struct ExportReport {
     bool written = false;  // false: nothing or not all could be written (a line on stderr says why)
