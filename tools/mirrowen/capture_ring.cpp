@@ -14,7 +14,8 @@ std::string MiBText(std::uint64_t bytes) { return std::to_string(bytes / kMiB) +
 
 }  // namespace
 
-std::string RingText(const std::string& device, std::optional<std::int64_t> bufferMiB) {
+std::string RingText(const std::string& device, std::optional<std::int64_t> bufferMiB,
+                     std::uint64_t ringBytes) {
     const std::optional<std::string> setting =
         platform::EnvironmentValue(MIRROWEN_CAPTURE_BUFFER_VARIABLE);
     const std::uint32_t settingMiB =
@@ -43,6 +44,10 @@ std::string RingText(const std::string& device, std::optional<std::int64_t> buff
         }
     }
     if (cut) why += "; the ring never takes more than a sixteenth of the machine's memory";
+    // libpcap rounds a ring to its blocks; only a ring smaller by more is one the system cut.
+    if (ringBytes != 0 && ringBytes + kMiB <= bytes) {
+        why += "; the system gave only " + MiBText(ringBytes);
+    }
     const std::string ring =
         bytes != 0
             ? MiBText(bytes) + " capture ring"

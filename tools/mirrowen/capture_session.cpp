@@ -81,10 +81,11 @@ std::string StopText(const CaptureOutcome& outcome) {
 
 // "Capturing on rpcap://eth0 into /x/captures with a 384 MiB capture ring (...); frames of 60
 // bytes or fewer are not stored."
-void ShowStartLine(const CaptureRequest& request) {
+void ShowStartLine(const CaptureRequest& request, std::uint64_t ringBytes) {
     std::cerr << "Capturing on " << request.adapterName << " into " << request.folderPath
               << " with a "
-              << RingText(request.adapterName.substr(kAdapterPrefix.size()), request.bufferMiB)
+              << RingText(request.adapterName.substr(kAdapterPrefix.size()), request.bufferMiB,
+                          ringBytes)
               << "; frames of " << kLargestUnstoredFrame << " bytes or fewer are not stored."
               << std::endl;
 }
@@ -163,13 +164,14 @@ CaptureOutcome RunCapture(MirrowenFunction mirrowen, const CaptureRequest& reque
     // from the call.
     const std::string device = request.adapterName.substr(kAdapterPrefix.size());
     std::optional<Clock::time_point> live;
-    const auto becomeLive = [&live, &request] {
+    std::uint64_t ringBytes = 0;
+    const auto becomeLive = [&live, &request, &ringBytes] {
         live = Clock::now();
-        if (!request.quiet) ShowStartLine(request);
+        if (!request.quiet) ShowStartLine(request, ringBytes);
         if (request.whenLive) request.whenLive();
     };
     const Clock::time_point called = Clock::now();
-    if (platform::CaptureIsOpenInProcess(device)) becomeLive();
+    if (platform::CaptureIsOpenInProcess(device, ringBytes)) becomeLive();
     std::thread worker;
     std::optional<FrameViewer> viewer;
     std::optional<FrameStream> stream;
@@ -213,7 +215,7 @@ CaptureOutcome RunCapture(MirrowenFunction mirrowen, const CaptureRequest& reque
                 becomeLive();
                 lastProgress = *live;
             }
-            openSeen = platform::CaptureIsOpenInProcess(device);
+            openSeen = platform::CaptureIsOpenInProcess(device, ringBytes);
             if (!live && !setupTold && !request.quiet && Clock::now() - called >= kSetupTold) {
                 std::cerr << "Setting up the capture ring on " << request.adapterName << " ..."
                           << std::endl;

@@ -2,6 +2,7 @@
 // filters over stored frames. Each platform folder implements it in its capture_library.cpp.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <span>
@@ -52,7 +53,8 @@ OpenStatus WhyNotOpened(const std::string& device);
 // tool opens none of its own while the module captures, and then asks the adapter's link type
 // itself (the module, which checks it next, may not have ended yet). Windows shows no such sign:
 // there it is true before the call already, and a capture counts as live from the call.
-bool CaptureIsOpenInProcess(const std::string& device);
+// `ringBytes`: the size of the ring as mapped (0 where the system shows none).
+bool CaptureIsOpenInProcess(const std::string& device, std::uint64_t& ringBytes);
 
 // A filter program compiled by the capture library, released through it.
 struct FilterRelease {

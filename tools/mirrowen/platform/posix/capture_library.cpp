@@ -1,6 +1,7 @@
 // The capture library on POSIX: libpcap, linked. Every libpcap call of the tool is here.
 #include <pcap/pcap.h>
 
+#include <charconv>
 #include <fstream>
 
 #include "platform/capture_library.h"
@@ -63,11 +64,21 @@ OpenTrial TryOpen(const std::string& device, bool promiscuous) {
     return trial;
 }
 
-bool CaptureIsOpenInProcess(const std::string& device) {
-    // A mapping of a socket, as /proc names it ("socket:[12345]"), is a packet socket's ring.
+bool CaptureIsOpenInProcess(const std::string& device, std::uint64_t& ringBytes) {
+    // A mapping of a socket, as /proc names it ("start-end perms ... socket:[12345]"), is a packet
+    // socket's ring.
     std::ifstream mappings("/proc/self/maps");
     for (std::string mapping; std::getline(mappings, mapping);) {
         if (mapping.ends_with("]") && mapping.find(" socket:[") != std::string::npos) {
+            std::uint64_t start = 0;
+            std::uint64_t end = 0;
+            const char* text = mapping.c_str();
+            const auto [dash, startError] = std::from_chars(text, text + mapping.size(), start, 16);
+            const auto [stop, endError] = std::from_chars(dash + 1, text + mapping.size(), end, 16);
+            static_cast<void>(stop);
+            ringBytes = startError == std::errc{} && endError == std::errc{} && end > start
+                            ? end - start
+                            : 0;
             // With libpcap's default ring, which opens in a moment.
             return TryOpen(device, false).ethernet;
         }

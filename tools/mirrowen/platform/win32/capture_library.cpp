@@ -150,7 +150,10 @@ OpenTrial TryOpen(const std::string& device, bool promiscuous) {
     return trial;
 }
 
-bool CaptureIsOpenInProcess(const std::string&) { return true; }
+bool CaptureIsOpenInProcess(const std::string&, std::uint64_t& ringBytes) {
+    ringBytes = 0;
+    return true;
+}
 
 bool CaptureLibraryMissing() { return !TheCaptureLibrary().failure.empty(); }
 
