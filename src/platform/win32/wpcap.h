@@ -6,30 +6,14 @@
 
 #include <stdint.h>
 
+#include "wpcap_types.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
 
-#define PCAP_ERRBUF_SIZE 256
 #define PCAP_ERROR -1
 #define PCAP_ERROR_BREAK -2
-#define DLT_EN10MB 1
-
-typedef struct pcap pcap_t;
-typedef unsigned char u_char;
-typedef uint32_t bpf_u_int32;
-
-// Windows' own struct timeval: two longs, which are 32-bit on 64-bit Windows too (LLP64).
-struct pcap_timeval {
-    long tv_sec;
-    long tv_usec;
-};
-
-struct pcap_pkthdr {
-    struct pcap_timeval ts;
-    bpf_u_int32 caplen;
-    bpf_u_int32 len;
-};
 
 pcap_t* __cdecl pcap_open_live(const char* device, int snapshotLength, int promiscuous,
                                int timeoutMs, char* errorBuffer);

@@ -7,29 +7,13 @@
 
 #include <stdint.h>
 
+#include "wpcap_types.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
 
-#define PCAP_ERRBUF_SIZE 256
-#define DLT_EN10MB 1
 #define PCAP_NETMASK_UNKNOWN 0xffffffff
-
-typedef struct pcap pcap_t;
-typedef unsigned char u_char;
-typedef uint32_t bpf_u_int32;
-
-// Windows' own struct timeval: two longs, which are 32-bit on 64-bit Windows too (LLP64).
-struct pcap_timeval {
-    long tv_sec;
-    long tv_usec;
-};
-
-struct pcap_pkthdr {
-    struct pcap_timeval ts;
-    bpf_u_int32 caplen;
-    bpf_u_int32 len;
-};
 
 struct pcap_addr;  // an adapter's addresses, never read
 typedef struct pcap_if {
